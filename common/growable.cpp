@@ -1,0 +1,24 @@
+#include "growable.h"
+
+#include <cstring>
+
+#include "guarded_alloc.h"
+
+void resize_stepped_block(char** data, int32_t* capacity, int32_t bytes, int32_t step) {
+  if (bytes <= 0) {
+    guarded_free(*data);
+    *data = nullptr;
+    *capacity = 0;
+    return;
+  }
+  const uint32_t units = (static_cast<uint32_t>(bytes) + static_cast<uint32_t>(step) - 1) / static_cast<uint32_t>(step);
+  const int32_t wanted = static_cast<int32_t>(units * static_cast<uint32_t>(step));
+  if (wanted == *capacity) return;
+  char* block = static_cast<char*>(guarded_alloc(static_cast<uint32_t>(wanted)));
+  const int32_t kept = *capacity < wanted ? *capacity : wanted;
+  if (kept > 0) std::memcpy(block, *data, static_cast<size_t>(kept));
+  guarded_free(*data);
+  if (wanted > *capacity) std::memset(block + *capacity, 0, static_cast<size_t>(wanted - *capacity));
+  *data = block;
+  *capacity = wanted;
+}

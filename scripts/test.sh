@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The one command that takes a fresh Debian 12 machine to a full test run:
+# installs what is missing, builds the native core under ASan/UBSan and the
+# Windows build, runs every test (Windows tests under Wine and Xvfb), checks
+# that the deliverables build reproducibly, runs clang-tidy and a bounded
+# fuzz run. Ends with one line "tests: N passed, N failed".
+#
+# Environment: QV_FUZZ_SECONDS (default 60), QV_SKIP_INSTALL=1 to skip the
+# package check, QV_QUICK=1 to skip the reproducibility build, clang-tidy and
+# fuzzing.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${QV_BUILD_DIR:-$root/build}
+mkdir -p "$build"
+fuzz_seconds=${QV_FUZZ_SECONDS:-60}
+jobs=$(nproc)
+
+[ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh || exit 1
+
+passed=0
+failed=0
+failures=()
+step_ok() { passed=$((passed + 1)); echo "== ok: $1"; }
+step_fail() { failed=$((failed + 1)); failures+=("$1"); echo "== FAILED: $1"; }
+
+# Adds a CTest run's counts to the totals.
+count_ctest() {
+  local log=$1 name=$2 line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    step_fail "$name (no CTest summary)"
+    return
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  [ "$bad" = 0 ] || failures+=("$name: $bad of $total")
+}
+
+echo "== native build (ASan + UBSan)"
+if cmake -S . -B "$build/native" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build/native-config.log" 2>&1 &&
+   cmake --build "$build/native" -j "$jobs"; then
+  (cd "$build/native" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$build/native-ctest.log"
+  count_ctest "$build/native-ctest.log" "native tests"
+else
+  cat "$build/native-config.log"
+  step_fail "native build"
+fi
+
+echo "== Windows build (i686 mingw-w64)"
+win_ok=0
+if cmake -S . -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/win-config.log" 2>&1 &&
+   cmake --build "$build/win" -j "$jobs"; then
+  win_ok=1
+else
+  cat "$build/win-config.log"
+  step_fail "Windows build"
+fi
+
+if [ "$win_ok" = 1 ]; then
+  echo "== Windows tests under Wine and Xvfb"
+  # shellcheck source=wine-env.sh
+  source scripts/wine-env.sh "$build/wine"
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'cd "$1" && ctest --output-on-failure -j 2' _ "$build/win" 2>&1 |
+    tee "$build/win-ctest.log"
+  count_ctest "$build/win-ctest.log" "Windows tests"
+  qv_wine_stop
+fi
+
+if [ "${QV_QUICK:-0}" != 1 ]; then
+  if [ "$win_ok" = 1 ]; then
+    echo "== reproducible deliverables: a second clean build must give the same bytes"
+    rm -rf "$build/win-repro"
+    if cmake -S . -B "$build/win-repro" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null 2>&1 &&
+       cmake --build "$build/win-repro" -j "$jobs" --target QV_InternalTool QV_PLUGIN >/dev/null 2>&1; then
+      same=1
+      for f in tool/QV_InternalTool.exe plugin/QV_PLUGIN.dll; do
+        if cmp "$build/win/$f" "$build/win-repro/$f"; then echo "same: $f"; else same=0; fi
+      done
+      if [ "$same" = 1 ]; then step_ok "reproducible build"; else step_fail "reproducible build"; fi
+    else
+      step_fail "reproducible build (second build failed)"
+    fi
+  fi
+
+  echo "== clang-tidy"
+  if bash scripts/tidy.sh "$build/native"; then step_ok "clang-tidy"; else step_fail "clang-tidy"; fi
+
+  echo "== fuzzing the settings reader and writer for ${fuzz_seconds}s"
+  if bash scripts/fuzz.sh "$fuzz_seconds"; then step_ok "fuzzing"; else step_fail "fuzzing"; fi
+fi
+
+echo
+for f in "${failures[@]}"; do echo "failed: $f"; done
+echo "tests: $passed passed, $failed failed"
+[ "$failed" = 0 ]

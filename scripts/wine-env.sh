@@ -1,0 +1,23 @@
+# Sourced by the test and demo scripts: makes a private 32-bit Wine prefix
+# under the build folder (or reuses the one named by QV_WINEPREFIX), keeps
+# Wine's server sockets there too, and sets up the prefix so that message
+# boxes close at once under Xvfb (no window manager).
+# Usage: source scripts/wine-env.sh <scratch-dir>
+qv_scratch=${1:?scratch folder}
+mkdir -p "$qv_scratch"
+export TMPDIR=$(cd "$qv_scratch" && pwd)
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ -z "${QV_WINEPREFIX:-}" ]; then
+  QV_WINEPREFIX=$(mktemp -d "$TMPDIR/wineprefix.XXXXXX")
+fi
+export WINEPREFIX=$QV_WINEPREFIX
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-env: creating Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y /f >/dev/null 2>&1
+  wineserver -w
+fi
+qv_wine_stop() { WINEPREFIX=$QV_WINEPREFIX wineserver -k >/dev/null 2>&1 || true; }
