@@ -64,8 +64,10 @@ class SettingsDocument {
 
   // Reader.
   int Parse(const char* text);
-  // Windows build only: files.
-  static SettingsDocument* OpenFile(const char* name, const char* folder);
+  // Windows build only: files. OpenFile gives a new document, or none; when
+  // `error` is given it receives the Windows error code of a failed load
+  // (0 when the load succeeded or failed without one).
+  static SettingsDocument* OpenFile(const char* name, const char* folder, uint32_t* error = nullptr);
   int LoadFile(const char* name, const char* folder);
 
   // Writer.
