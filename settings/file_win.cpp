@@ -1,0 +1,156 @@
+// Loading and saving settings files (Windows). A save never leaves a cut or
+// empty file behind: the text goes into a new file in the same folder, which
+// then takes the old file's place in one step.
+#include <windows.h>
+
+#include "guarded_alloc.h"
+#include "settings_document.h"
+
+namespace {
+// Makes `folder` current for the duration of a file open; remembers the
+// directory to go back to. A folder that cannot be made current is a
+// failure, so that no file is ever opened relative to another folder.
+struct FolderScope {
+  char saved[kPathSize];
+  bool changed = false;
+
+  // Returns 0 and the error code in *error on failure.
+  int Enter(const char* folder, uint32_t* error) {
+    if (folder == nullptr) return 1;
+    const DWORD n = GetCurrentDirectoryA(kPathSize, saved);
+    if (n == 0 || n >= static_cast<DWORD>(kPathSize)) {
+      *error = n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+      return 0;
+    }
+    if (!SetCurrentDirectoryA(folder)) {
+      *error = GetLastError();
+      return 0;
+    }
+    changed = true;
+    return 1;
+  }
+  void Leave() {
+    if (changed) SetCurrentDirectoryA(saved);
+    changed = false;
+  }
+};
+
+uint32_t error_or(DWORD error, DWORD fallback) { return error != 0 ? error : fallback; }
+}  // namespace
+
+int SettingsDocument::LoadFile(const char* name, const char* folder) {
+  FolderScope scope;
+  if (!scope.Enter(folder, &lastError)) return 0;
+  GetCurrentDirectoryA(kPathSize, directory);
+  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD open_error = GetLastError();
+  scope.Leave();
+  if (file == INVALID_HANDLE_VALUE) {
+    lastError = open_error;
+    return 0;
+  }
+  const DWORD size = GetFileSize(file, nullptr);
+  if (size == INVALID_FILE_SIZE) {
+    CloseHandle(file);
+    return 0;
+  }
+  copy_path(fileName, path_file_part(name));
+  char* block = static_cast<char*>(guarded_alloc(size + 1));
+  DWORD read = 0;
+  const BOOL ok = ReadFile(file, block, size, &read, nullptr);
+  if (!ok) lastError = GetLastError();
+  CloseHandle(file);
+  if (ok) {
+    // A file that shrank meanwhile gives fewer bytes: the text ends there.
+    block[read <= size ? read : size] = '\0';
+    Parse(block);
+  }
+  guarded_free(block);
+  return ok ? 1 : 0;
+}
+
+SettingsDocument* SettingsDocument::OpenFile(const char* name, const char* folder, uint32_t* error) {
+  SettingsDocument* document = new SettingsDocument();
+  if (document->LoadFile(name, folder)) {
+    if (error != nullptr) *error = 0;
+    return document;
+  }
+  if (error != nullptr) *error = document->lastError;
+  delete document;
+  return nullptr;
+}
+
+int SettingsDocument::SaveFile(const char* name, const char* folder) {
+  FolderScope scope;
+  if (!scope.Enter(folder, &lastError)) return 0;
+  GetCurrentDirectoryA(kPathSize, directory);
+  char target[MAX_PATH];
+  char* target_name = nullptr;
+  const DWORD full = GetFullPathNameA(name, MAX_PATH, target, &target_name);
+  const DWORD full_error = GetLastError();
+  scope.Leave();
+  if (full == 0 || full >= MAX_PATH || target_name == nullptr) {
+    lastError = error_or(full == 0 ? full_error : 0, full == 0 ? ERROR_INVALID_NAME : ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+
+  // The old file must be one we may replace: not read-only, not a folder,
+  // not held open by another program.
+  const DWORD attributes = GetFileAttributesA(target);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+      lastError = ERROR_ACCESS_DENIED;
+      return 0;
+    }
+    HANDLE probe = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      lastError = error_or(GetLastError(), ERROR_ACCESS_DENIED);
+      return 0;
+    }
+    CloseHandle(probe);
+  }
+
+  // The new text goes into a fresh file beside the old one.
+  char folder_part[MAX_PATH];
+  const size_t folder_length = static_cast<size_t>(target_name - target);
+  CopyMemory(folder_part, target, folder_length);
+  folder_part[folder_length] = '\0';
+  char temporary[MAX_PATH];
+  if (GetTempFileNameA(folder_part, "qvs", 0, temporary) == 0) {
+    lastError = error_or(GetLastError(), ERROR_CANNOT_MAKE);
+    return 0;
+  }
+  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    lastError = error_or(GetLastError(), ERROR_CANNOT_MAKE);
+    DeleteFileA(temporary);
+    return 0;
+  }
+  copy_path(fileName, path_file_part(name));
+
+  // The text and one NUL byte, in one write.
+  const int32_t n = MeasureText() + 1;
+  char* block = static_cast<char*>(guarded_alloc(static_cast<uint32_t>(n)));
+  WriteText(block);
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, block, static_cast<DWORD>(n), &written, nullptr);
+  if (!ok) {
+    lastError = error_or(GetLastError(), ERROR_WRITE_FAULT);
+  } else if (written != static_cast<DWORD>(n)) {
+    ok = FALSE;
+    lastError = ERROR_DISK_FULL;
+  }
+  if (!CloseHandle(file) && ok) {
+    ok = FALSE;
+    lastError = error_or(GetLastError(), ERROR_WRITE_FAULT);
+  }
+  guarded_free(block);
+  if (ok && !MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ok = FALSE;
+    lastError = error_or(GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  if (!ok) DeleteFileA(temporary);
+  return ok ? 1 : 0;
+}
+
+int SettingsDocument::Save() { return SaveFile(fileName, directory); }
