@@ -1,0 +1,53 @@
+// Stand-in for the product's launcher: one top-level window whose title is
+// the rest of the command line after the record file name. When the window
+// gets WM_CLOSE, "WM_CLOSE" is appended to the record file and the program
+// ends. On start it writes "ready" there once the window exists.
+//   standin_launcher.exe <record file> <title...>
+#include <windows.h>
+
+#include "args.h"
+
+static char record_path[1024];
+
+static void record(const char* line) {
+  HANDLE file = CreateFileA(record_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line, lstrlenA(line), &written, nullptr);
+  WriteFile(file, "\r\n", 2, &written, nullptr);
+  CloseHandle(file);
+}
+
+static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_CLOSE) {
+    record("WM_CLOSE");
+    DestroyWindow(window);
+    return 0;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  const char* p = after_program_name(GetCommandLineA());
+  if (!next_word(&p, record_path, sizeof record_path)) return 2;
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = window_proc;
+  window_class.hInstance = instance;
+  window_class.lpszClassName = "QvStandInLauncher";
+  RegisterClassA(&window_class);
+  HWND window = CreateWindowA("QvStandInLauncher", p, WS_OVERLAPPED, 0, 0, 200, 80, nullptr, nullptr, instance,
+                              nullptr);
+  if (window == nullptr) return 3;
+  record("ready");
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}

@@ -1,0 +1,58 @@
+#include "messages.h"
+
+const char kCaptionTool[] = "Quarn QV Internal Tool";
+const char kCaptionProduct[] = "Quarn QV";
+const char kCaptionUpdate[] = "Quarn QV Update";
+
+// The Russian texts are written as Windows-1251 bytes so that the binary
+// holds them whatever encoding this source file is read in.
+
+const ToolText kTextWrongCommandLine = {
+    "Wrong Command Line.",
+    // Неверная командная строка.
+    "\xCD\xE5\xE2\xE5\xF0\xED\xE0\xFF \xEA\xEE\xEC\xE0\xED\xE4\xED\xE0\xFF \xF1\xF2\xF0\xEE\xEA\xE0.",
+};
+
+const ToolText kTextPackInstalled = {
+    "%s was successfully installed.",
+    // Установка %s успешно завершена.
+    "\xD3\xF1\xF2\xE0\xED\xEE\xE2\xEA\xE0 %s \xF3\xF1\xEF\xE5\xF8\xED\xEE \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE0.",
+};
+
+const ToolText kTextPackSaveFailed = {
+    "Installation of %s failed: the settings file could not be saved.",
+    // Не удалось установить %s: не удалось сохранить файл настроек.
+    "\xCD\xE5 \xF3\xE4\xE0\xEB\xEE\xF1\xFC \xF3\xF1\xF2\xE0\xED\xEE\xE2\xE8\xF2\xFC %s: \xED\xE5 "
+    "\xF3\xE4\xE0\xEB\xEE\xF1\xFC \xF1\xEE\xF5\xF0\xE0\xED\xE8\xF2\xFC \xF4\xE0\xE9\xEB "
+    "\xED\xE0\xF1\xF2\xF0\xEE\xE5\xEA.",
+};
+
+const ToolText kTextPackNameHasQuote = {
+    "Installation of %s failed: a pack name must not contain quotation marks.",
+    // Не удалось установить %s: имя пакета не должно содержать кавычки.
+    "\xCD\xE5 \xF3\xE4\xE0\xEB\xEE\xF1\xFC \xF3\xF1\xF2\xE0\xED\xEE\xE2\xE8\xF2\xFC %s: \xE8\xEC\xFF "
+    "\xEF\xE0\xEA\xE5\xF2\xE0 \xED\xE5 \xE4\xEE\xEB\xE6\xED\xEE \xF1\xEE\xE4\xE5\xF0\xE6\xE0\xF2\xFC "
+    "\xEA\xE0\xE2\xFB\xF7\xEA\xE8.",
+};
+
+const ToolText kTextCloseGame = {
+    "Please close Quarn QV Game and retry.",
+    // Пожалуйста, закройте игру и нажмите 'Повтор'
+    "\xCF\xEE\xE6\xE0\xEB\xF3\xE9\xF1\xF2\xE0, \xE7\xE0\xEA\xF0\xEE\xE9\xF2\xE5 \xE8\xE3\xF0\xF3 \xE8 "
+    "\xED\xE0\xE6\xEC\xE8\xF2\xE5 '\xCF\xEE\xE2\xF2\xEE\xF0'",
+};
+
+const ToolText kTextCloseLauncher = {
+    "Please close QV_Launcher.exe and retry.",
+    // Пожалуйста, закройте QV_Launcher.exe и нажмите 'Повтор'
+    "\xCF\xEE\xE6\xE0\xEB\xF3\xE9\xF1\xF2\xE0, \xE7\xE0\xEA\xF0\xEE\xE9\xF2\xE5 QV_Launcher.exe \xE8 "
+    "\xED\xE0\xE6\xEC\xE8\xF2\xE5 '\xCF\xEE\xE2\xF2\xEE\xF0'",
+};
+
+const ToolText kTextUpdaterStartFailed = {
+    "Cann't launch QV3_Update.exe. Try to launch it manually.",
+    // Не удается запустить QV3_Update.exe. Попробуйте запустить его самостоятельно.
+    "\xCD\xE5 \xF3\xE4\xE0\xE5\xF2\xF1\xFF \xE7\xE0\xEF\xF3\xF1\xF2\xE8\xF2\xFC QV3_Update.exe. "
+    "\xCF\xEE\xEF\xF0\xEE\xE1\xF3\xE9\xF2\xE5 \xE7\xE0\xEF\xF3\xF1\xF2\xE8\xF2\xFC \xE5\xE3\xEE "
+    "\xF1\xE0\xEC\xEE\xF1\xF2\xEE\xFF\xF2\xE5\xEB\xFC\xED\xEE.",
+};

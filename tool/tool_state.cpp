@@ -1,0 +1,3 @@
+#include "tool_state.h"
+
+char base_directory[kPathSize];
