@@ -1,0 +1,123 @@
+// Runs a program, shows the caption and text of every message box it opens,
+// saves a picture of each box and answers it: used by the demo.
+//   qv_box_run.exe <picture folder> <answers> <current directory> <command line>
+// answers: a comma list of ok, retry, cancel for the boxes in order; the
+// last one repeats. Prints one block per box and the exit code.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "box_watcher.h"
+
+namespace {
+struct Run {
+  std::vector<int> answers;
+  std::string pictures;
+  HWND last = nullptr;
+};
+
+int button_of(const std::string& word) {
+  if (word == "retry") return IDRETRY;
+  if (word == "cancel") return IDCANCEL;
+  return IDOK;
+}
+
+const char* button_name(int id) {
+  switch (id) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDRETRY: return "Retry";
+    default: return "?";
+  }
+}
+
+// Prints the box and chooses its answer.
+int answer_box(Run* run, int index, const BoxRecord& box, const char* picture) {
+  const int button = run->answers.empty() ? IDOK
+                     : index < static_cast<int>(run->answers.size()) ? run->answers[index]
+                                                                     : run->answers.back();
+  printf("box %d\n  caption: %s\n  text:    %s\n  buttons:", index + 1, box.caption.c_str(), box.text.c_str());
+  for (int id : box.buttons) printf(" %s", button_name(id));
+  printf("\n  answer:  %s\n  picture: %s\n", button_name(button), picture);
+  fflush(stdout);
+  return button;
+}
+
+const char* skip_word(const char* p) {
+  while (*p == ' ') ++p;
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p != '\0' && *p != ' ') ++p;
+  }
+  while (*p == ' ') ++p;
+  return p;
+}
+}  // namespace
+
+// The box under watch is kept here so that the answer function can picture it.
+static HWND current_box = nullptr;
+
+static int answer_and_picture(void* context, int index, const BoxRecord& box) {
+  Run* run = static_cast<Run*>(context);
+  char picture[MAX_PATH];
+  snprintf(picture, sizeof picture, "%s\\box-%02d.bmp", run->pictures.c_str(), index + 1);
+  // Give the box time to paint before its picture is taken.
+  Sleep(400);
+  if (!box_save_bmp(current_box, picture)) snprintf(picture, sizeof picture, "(none: the screen could not be read)");
+  return answer_box(run, index, box, picture);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    fprintf(stderr, "usage: qv_box_run <picture folder> <answers> <directory> <command line>\n");
+    return 2;
+  }
+  Run run;
+  run.pictures = argv[1];
+  std::string answers = argv[2];
+  size_t start = 0;
+  while (start <= answers.size()) {
+    size_t comma = answers.find(',', start);
+    if (comma == std::string::npos) comma = answers.size();
+    if (comma > start) run.answers.push_back(button_of(answers.substr(start, comma - start)));
+    start = comma + 1;
+  }
+  // The command line is the rest of our own, taken verbatim.
+  const char* rest = GetCommandLineA();
+  for (int i = 0; i < 4; ++i) rest = skip_word(rest);
+  std::string command_line = rest;
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, argv[3], &startup, &process)) {
+    fprintf(stderr, "cannot start %s: error %lu\n", command_line.c_str(), GetLastError());
+    return 3;
+  }
+  std::vector<BoxRecord> boxes;
+  const DWORD begin = GetTickCount();
+  int ended = 0;
+  for (;;) {
+    if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) {
+      ended = 1;
+      break;
+    }
+    if (GetTickCount() - begin > 60000) break;
+    current_box = box_find(process.dwProcessId);
+    if (current_box == nullptr) continue;
+    BoxRecord record = box_read(current_box);
+    record.answer = answer_and_picture(&run, static_cast<int>(boxes.size()), record);
+    boxes.push_back(record);
+    box_press(current_box, record.answer);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  printf("%s: %s, exit code %lu, %d box(es)\n", ended ? "ended" : "still running", command_line.c_str(), code,
+         static_cast<int>(boxes.size()));
+  return ended ? 0 : 1;
+}
