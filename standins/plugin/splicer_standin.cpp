@@ -47,11 +47,15 @@ StandinControl control;
 // Adds the ticks spent in one operation to the library's own work.
 struct WorkTimer {
   LARGE_INTEGER start;
-  WorkTimer() { QueryPerformanceCounter(&start); }
+  WorkTimer() {
+    QueryPerformanceCounter(&start);
+    if (control.first_tick == 0) control.first_tick = start.QuadPart;
+  }
   ~WorkTimer() {
     LARGE_INTEGER end;
     QueryPerformanceCounter(&end);
     control.work_ticks += end.QuadPart - start.QuadPart;
+    control.last_tick = end.QuadPart;
   }
 };
 
@@ -264,6 +268,8 @@ void reset() {
   control.call_count = 0;
   control.rejected_writes = 0;
   control.work_ticks = 0;
+  control.first_tick = 0;
+  control.last_tick = 0;
 }
 
 void build_tables() {

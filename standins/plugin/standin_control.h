@@ -46,6 +46,8 @@ struct StandinControl {
   uint32_t host_low, host_high;  // writes must fall inside [low, high)
   // Time spent inside the library's operations, in QueryPerformanceCounter ticks.
   int64_t work_ticks;
+  // Start of the first and end of the last operation since the last reset.
+  int64_t first_tick, last_tick;
   // Host services: publish a shared variable (created, or set when present)
   // and register an owner name, as the product part that loads the plug-in would.
   uint32_t* (*publish)(const char* name, uint32_t value);

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The plug-in's part of the main job: builds the Windows build in build/win
+# (plug-in, stand-in patching library, stand-in host), then loads QV_PLUGIN.dll
+# into the stand-in host under Wine, once as host version 1 and once as host
+# version 2, and prints what the plug-in did: the pack folders it switched
+# off, the writes by width, the hooks, and one redirected file call.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=$root/build/win
+mkdir -p "$build"
+if ! cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-plugin-config.log" 2>&1; then
+  cat "$build/demo-plugin-config.log"
+  echo "demo-plugin: configuration failed"
+  exit 1
+fi
+cmake --build "$build" -j 2 --target QV_PLUGIN qv_plugin_host qv_splicer_standin_lib qv_splicer_standin_noentry >/dev/null ||
+  { echo "demo-plugin: build failed"; exit 1; }
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh "$root/build/wine"
+host=$build/standins/plugin/qv_plugin_host.exe
+status=0
+echo "== QV_PLUGIN.dll in the stand-in host"
+wine "$host" v1 || status=1
+wine "$host" other 2 || status=1
+exit $status
