@@ -16,6 +16,8 @@ if ! cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i
 fi
 cmake --build "$build" -j 2 --target QV_PLUGIN qv_plugin_host qv_splicer_standin_lib qv_splicer_standin_noentry >/dev/null ||
   { echo "demo-plugin: build failed"; exit 1; }
+own_prefix=0
+[ -n "${QV_WINEPREFIX:-}" ] || own_prefix=1
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$root/build/wine"
 host=$build/standins/plugin/qv_plugin_host.exe
@@ -23,4 +25,5 @@ status=0
 echo "== QV_PLUGIN.dll in the stand-in host"
 wine "$host" v1 || status=1
 wine "$host" other 2 || status=1
+[ "$own_prefix" = 1 ] && qv_wine_stop
 exit $status

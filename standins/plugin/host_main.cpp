@@ -626,6 +626,30 @@ void scenario_count(const Options& o) {
   check_untouched(calls, "count");
 }
 
+// A count published without an array, and an array with an empty (none)
+// entry: the plug-in skips what names no folder instead of crashing.
+void scenario_no_array(const Options&) {
+  load_standin("lib");
+  control->publish("QV.ExeVersion", 2);
+  control->publish("QV.PackDirs.Count", 3);
+  plugin = load_plugin(plugin_path);
+  const bool published[3] = {true, false, true};
+  check_untouched(check_startup_calls(published, "count without array"), "count without array");
+}
+
+void scenario_none_entry(const Options&) {
+  load_standin("lib");
+  char first[] = "C:\\packs\\GrandPack_Rus";
+  char last[] = "C:\\packs\\GrandPack_Rus";
+  char* array[3] = {first, nullptr, last};
+  control->publish("QV.ExeVersion", 2);
+  control->publish("QV.PackDirs", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(array)));
+  control->publish("QV.PackDirs.Count", 3);
+  plugin = load_plugin(plugin_path);
+  check(std::strcmp(first, "?") == 0 && std::strcmp(last, "?") == 0 && array[1] == nullptr,
+        "none entry: folders read \"%s\" and \"%s\", expected \"?\" both", first, last);
+}
+
 // Nothing published: all three variables are created with 0; nothing written.
 void scenario_absent(const Options&) {
   load_standin("lib");
@@ -907,7 +931,8 @@ const Scenario kScenarios[] = {
     {"v1", &scenario_version1},          {"v1-root", &scenario_root},
     {"v1-longdir", &scenario_long_directory}, {"v1-version-only", &scenario_version_only},
     {"other", &scenario_other},          {"count", &scenario_count},
-    {"absent", &scenario_absent},        {"no-library", &scenario_no_library},
+    {"absent", &scenario_absent},        {"no-array", &scenario_no_array},
+    {"none-entry", &scenario_none_entry},        {"no-library", &scenario_no_library},
     {"no-entry", &scenario_no_entry},    {"entry-none", &scenario_entry_none},
     {"registered", &scenario_registered}, {"no-instance", &scenario_no_instance},
     {"no-variable", &scenario_no_variable}, {"second", &scenario_second},
