@@ -1,6 +1,7 @@
 #include <cstring>
 
-#include "plugin.h"
+#include "hooks.h"
+#include "plugin_state.h"
 #include "text.h"
 
 namespace {

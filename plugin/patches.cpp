@@ -1,7 +1,10 @@
-#include <cstdarg>
 #include <cstring>
 
-#include "plugin.h"
+#include "hooks.h"
+#include "patches.h"
+#include "plugin_platform.h"
+#include "plugin_state.h"
+#include "startup.h"
 #include "text.h"
 
 namespace {
@@ -133,15 +136,6 @@ void apply_version1(SplicerInstance* instance) {
 }
 
 }  // namespace
-
-int write_hex_patch(SplicerInstance* instance, uint32_t address, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  // On x86 the argument list is the address of the first further argument.
-  const int result = instance->ops->WriteHexBytes(instance, address, format, static_cast<void*>(arguments));
-  va_end(arguments);
-  return result;
-}
 
 void blank_pack_dirs(const char* prefix) {
   if (pack_dirs == nullptr) return;  // a count without an array names no folder

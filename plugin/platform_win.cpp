@@ -2,7 +2,8 @@
 // and reading the current directory.
 #include <windows.h>
 
-#include "plugin.h"
+#include "plugin_platform.h"
+#include "startup.h"
 
 namespace {
 int32_t started = 0;

@@ -1,4 +1,8 @@
-#include "plugin.h"
+#include "startup.h"
+
+#include "patches.h"
+#include "plugin_platform.h"
+#include "plugin_state.h"
 
 PluginState plugin_state;
 
