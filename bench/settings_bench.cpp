@@ -91,7 +91,7 @@ void count_items(benchmark::State& state, const SettingsDocument& doc) {
 void BM_Parse(benchmark::State& state) {
   const std::string& text = text_of_size(state.range(0));
   SettingsDocument doc;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     doc.Parse(text.c_str());
     benchmark::DoNotOptimize(doc.items.count);
   }
@@ -105,7 +105,7 @@ void BM_MeasureWrite(benchmark::State& state) {
   doc.Parse(text.c_str());
   std::vector<char> block(static_cast<size_t>(doc.MeasureText()) + 1);
   int64_t written = 0;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     const int32_t n = doc.MeasureText();
     doc.WriteText(block.data());
     benchmark::DoNotOptimize(block.data());
@@ -120,7 +120,7 @@ void BM_ParseWrite(benchmark::State& state) {
   const std::string& text = text_of_size(state.range(0));
   SettingsDocument doc;
   std::vector<char> block;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     doc.Parse(text.c_str());
     const int32_t n = doc.MeasureText();
     block.resize(static_cast<size_t>(n) + 1);
@@ -135,7 +135,7 @@ void BM_ParseTags(benchmark::State& state) {
   const int tags = static_cast<int>(state.range(0));
   const std::string text = make_tag_text(tags);
   SettingsDocument doc;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     doc.Parse(text.c_str());
     benchmark::DoNotOptimize(doc.items.count);
   }

@@ -15,8 +15,8 @@
 namespace {
 struct HazardCase {
   const char* input;
-  uint32_t hazard;
   const char* text1;
+  uint32_t hazard;
   bool differs;  // text2 differs from text1
 };
 
@@ -25,26 +25,26 @@ TEST(RoundTrip, HazardsAreFoundAndReal) {
       // A repeated tag takes the comment at the end of the file away from the
       // end; the '{' inside the tag name that the comment swallows then opens
       // a brace comment, which the next reading closes with '}'.
-      {"<A>1<{>2<A>3 //x", kHazardOpenLineComment, "<A> = 3 //x<{> = 2", true},
+      {"<A>1<{>2<A>3 //x", "<A> = 3 //x<{> = 2", kHazardOpenLineComment, true},
       // The same with a string whose LF ends the swallowing comment midway.
-      {"<A>1<B>\"p\nq\"<A>3 //x", kHazardOpenLineComment, "<A> = 3 //x<B> = \"p\nq\"", true},
+      {"<A>1<B>\"p\nq\"<A>3 //x", "<A> = 3 //x<B> = \"p\nq\"", kHazardOpenLineComment, true},
       // "//" inside a brace comment left open at the end: the reader adds
       // '}', and the line comment stays open.
-      {"<A>1<{>2<A>3 {//x", kHazardOpenLineComment, "<A> = 3 {//x}<{> = 2", true},
+      {"<A>1<{>2<A>3 {//x", "<A> = 3 {//x}<{> = 2", kHazardOpenLineComment, true},
       // The unnamed tag brought to the front by "<>" with a final comment.
-      {"<A>\"{\"<>5 //x", kHazardOpenLineComment, "5 //x<A> = \"{\"", true},
+      {"<A>\"{\"<>5 //x", "5 //x<A> = \"{\"", kHazardOpenLineComment, true},
       // Swallowed bytes that come back verbatim: found all the same.
-      {"<A>1<B>2<A>3 //x", kHazardOpenLineComment, "<A> = 3 //x<B> = 2", false},
-      {"<A>-<B>2<A>5", kHazardSignBeforeNumber, "<A>-5\r\n<B> = 2", true},
-      {"<A>-<B>2<A>0x5", kHazardSignBeforeNumber, "<A>-0x5\r\n<B> = 2", true},
-      {"<A>\"s\"-<B>2<A>7", kHazardSignBeforeNumber, "<A>-7\r\n<B> = 2", true},
+      {"<A>1<B>2<A>3 //x", "<A> = 3 //x<B> = 2", kHazardOpenLineComment, false},
+      {"<A>-<B>2<A>5", "<A>-5\r\n<B> = 2", kHazardSignBeforeNumber, true},
+      {"<A>-<B>2<A>0x5", "<A>-0x5\r\n<B> = 2", kHazardSignBeforeNumber, true},
+      {"<A>\"s\"-<B>2<A>7", "<A>-7\r\n<B> = 2", kHazardSignBeforeNumber, true},
       // 00 is a decimal 0 followed by the free text "x0A".
-      {"<T>00x0A", kHazardZeroBeforeHex, "<T> = 0x0A", true},
-      {"<T>00xA", kHazardZeroBeforeHex, "<T> = 0xA", false},
+      {"<T>00x0A", "<T> = 0x0A", kHazardZeroBeforeHex, true},
+      {"<T>00xA", "<T> = 0xA", kHazardZeroBeforeHex, false},
       // A trailing "x" and then a number of its own.
-      {"<T>00x0", kHazardZeroBeforeHex, "<T> = 0x0", false},
+      {"<T>00x0", "<T> = 0x0", kHazardZeroBeforeHex, false},
       // A decimal that wraps to 0.
-      {"<T>4294967296x0A", kHazardZeroBeforeHex, "<T> = 0x0A", true},
+      {"<T>4294967296x0A", "<T> = 0x0A", kHazardZeroBeforeHex, true},
   };
   for (const HazardCase& c : cases) {
     SCOPED_TRACE(quoted(c.input));
