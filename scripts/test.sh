@@ -42,7 +42,7 @@ count_ctest() {
 echo "== native build (ASan + UBSan)"
 if cmake -S . -B "$build/native" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build/native-config.log" 2>&1 &&
    cmake --build "$build/native" -j "$jobs"; then
-  (cd "$build/native" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$build/native-ctest.log"
+  (cd "$build/native" && ctest --output-on-failure --timeout 600 -j "$jobs") 2>&1 | tee "$build/native-ctest.log"
   count_ctest "$build/native-ctest.log" "native tests"
 else
   cat "$build/native-config.log"
@@ -63,7 +63,7 @@ if [ "$win_ok" = 1 ]; then
   echo "== Windows tests under Wine and Xvfb"
   # shellcheck source=wine-env.sh
   source scripts/wine-env.sh "$build/wine"
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'cd "$1" && ctest --output-on-failure -j 2' _ "$build/win" 2>&1 |
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'cd "$1" && ctest --output-on-failure --timeout 900 -j 2' _ "$build/win" 2>&1 |
     tee "$build/win-ctest.log"
   count_ctest "$build/win-ctest.log" "Windows tests"
   qv_wine_stop

@@ -1,0 +1,141 @@
+// Windows behaviour of the common helpers: the allocation-failure box and the
+// end of the process after it, and (plug-in build) the bad-release report.
+// Compiled once against each build of the helpers.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "guarded_alloc.h"
+#ifdef QV_PLUGIN_BUILD
+#include "trace_log.h"
+#endif
+
+namespace {
+struct FoundBox {
+  DWORD pid;
+  HWND box;
+};
+
+BOOL CALLBACK find_box(HWND window, LPARAM context) {
+  FoundBox* found = reinterpret_cast<FoundBox*>(context);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char cls[32] = {};
+  GetClassNameA(window, cls, sizeof cls);
+  if (pid == found->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
+    found->box = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::string self_path() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+struct ChildRun {
+  DWORD exit_code = 0;
+  bool saw_box = false;
+  std::string caption, text;
+};
+
+// Starts this test program in a child mode, answers its box with OK when one
+// appears (under Xvfb), and waits for it to end.
+ChildRun run_child(const char* mode) {
+  ChildRun run;
+  std::string command = "\"" + self_path() + "\" " + mode;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    ADD_FAILURE() << "CreateProcessA failed with " << GetLastError();
+    return run;
+  }
+  for (int tries = 0; tries < 3000; ++tries) {
+    if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) break;
+    FoundBox found{pi.dwProcessId, nullptr};
+    EnumWindows(find_box, reinterpret_cast<LPARAM>(&found));
+    if (found.box != nullptr && !run.saw_box) {
+      char buffer[1024] = {};
+      GetWindowTextA(found.box, buffer, sizeof buffer);
+      run.caption = buffer;
+      GetDlgItemTextA(found.box, 0xFFFF, buffer, sizeof buffer);
+      run.text = buffer;
+      run.saw_box = true;
+      PostMessageA(found.box, WM_COMMAND, IDOK, 0);
+    }
+  }
+  WaitForSingleObject(pi.hProcess, 30000);
+  GetExitCodeProcess(pi.hProcess, &run.exit_code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return run;
+}
+
+bool have_display() { return GetEnvironmentVariableA("DISPLAY", nullptr, 0) > 0; }
+
+#ifdef QV_PLUGIN_BUILD
+int breakpoints_seen = 0;
+
+LONG CALLBACK skip_breakpoint(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode == EXCEPTION_BREAKPOINT) {
+    // The context points at the int3: step over it and go on.
+    if (*reinterpret_cast<unsigned char*>(info->ContextRecord->Eip) == 0xCC) info->ContextRecord->Eip += 1;
+    breakpoints_seen += 1;
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+#endif
+}  // namespace
+
+TEST(AllocationFailure, ShowsTheBoxThenEndsTheProcessWithCode1) {
+  const ChildRun run = run_child("--exhaust-heap");
+  EXPECT_EQ(run.exit_code, 1u) << "guarded_alloc must end the process, never return without a block";
+  if (!have_display()) GTEST_SKIP() << "no display: the box cannot be seen";
+  ASSERT_TRUE(run.saw_box);
+  EXPECT_EQ(run.caption, "Error");
+  const std::string prefix = "CANN'T QV_ALLOC from ";
+  ASSERT_EQ(run.text.compare(0, prefix.size(), prefix), 0) << run.text;
+  const std::string address = run.text.substr(prefix.size());
+  ASSERT_FALSE(address.empty());
+  EXPECT_NE(address[0], '0') << "no leading zeros: " << address;
+  EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << address;
+}
+
+#ifdef QV_PLUGIN_BUILD
+TEST(BadRelease, IsRecordedInTheTraceAndNeverFreed) {
+  PVOID handler = AddVectoredExceptionHandler(1, skip_breakpoint);
+  ASSERT_NE(handler, nullptr);
+  char* block = static_cast<char*>(guarded_alloc(16));
+  std::memset(block - 4, 0, 4);  // a wrong guard word
+  guarded_free(block);
+  RemoveVectoredExceptionHandler(handler);
+  EXPECT_EQ(breakpoints_seen, 1) << "a bad release stops at a debugger break";
+  const TraceLog& log = trace_log();
+  ASSERT_NE(log.buffer.data, nullptr);
+  const std::string line(log.buffer.data, static_cast<size_t>(log.position));
+  EXPECT_EQ(line.rfind("WRONG PTR IN QV_FREE from ", 0), 0u) << line;
+  EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+  EXPECT_EQ(log.buffer.data[log.position], '\0');
+  // The block is still ours: write to it and release it properly.
+  const uint32_t guard = kGuardWord;
+  std::memcpy(block - 4, &guard, 4);
+  guarded_free(block);
+}
+#endif
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--exhaust-heap") == 0) {
+    // n + 4 overflows: the request becomes 0xFFFFFFFF bytes and fails.
+    void* block = guarded_alloc(0xFFFFFFFEu);
+    return block != nullptr ? 7 : 8;  // never reached
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
