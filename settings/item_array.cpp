@@ -3,10 +3,15 @@
 #include "growable.h"
 #include "settings_document.h"
 
+namespace {
+// Bytes of one item reference (4 in the 32-bit build).
+constexpr int32_t kReferenceBytes = static_cast<int32_t>(sizeof(void*));
+}  // namespace
+
 void ItemArray::SetCount(int32_t n) {
-  constexpr int32_t kStepBytes = kStepReferences * static_cast<int32_t>(sizeof(SettingsItem*));
+  constexpr int32_t kStepBytes = kStepReferences * kReferenceBytes;
   char* block = reinterpret_cast<char*>(data);
-  resize_stepped_block(&block, &capacityBytes, n * static_cast<int32_t>(sizeof(SettingsItem*)), kStepBytes);
+  resize_stepped_block(&block, &capacityBytes, n * kReferenceBytes, kStepBytes);
   data = reinterpret_cast<SettingsItem**>(block);
   count = n > 0 ? n : 0;
 }
