@@ -25,6 +25,7 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qv-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+rm -rf "$build/fuzz-findings"
 mkdir -p "$work/corpus" "$build/fuzz-findings"
 cp "$root"/fuzzing/corpus/* "$work/corpus/"
 log=$build/fuzz.log
