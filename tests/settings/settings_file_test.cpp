@@ -4,15 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "guarded_alloc.h"
 #include "item_dump.h"
 #include "settings_document.h"
+#include "worked_examples.h"
 
 namespace {
-const char kExample[] = "// settings\r\n<Language> = \"Rus\"\r\n<Packs> = \"A\", \"B\"\r\n<Width> = 800\r\n<Flags> = 0x1F\r\n";
+const char* const kExample = kFiveLineFile;
 
 std::string current_directory() {
   char buffer[MAX_PATH];
@@ -276,4 +278,55 @@ TEST_F(FileTest, SaveOfADocumentNeverLoadedCreatesNoFile) {
   EXPECT_EQ(d.Save(), 0);
   EXPECT_NE(d.lastError, 0u);
   EXPECT_EQ(file_count(), 0);
+}
+
+TEST_F(FileTest, WorkedExamplesAreSavedWithOneNulByteMore) {
+  for (int i = 0; i < kWrittenExampleCount; ++i) {
+    const WrittenExample& e = kWrittenExamples[i];
+    SettingsDocument d;
+    e.build(d);
+    ASSERT_EQ(d.SaveFile("example.ini", folder.c_str()), 1) << e.name << ": lastError " << d.lastError;
+    const std::string saved = read_file("example.ini");
+    EXPECT_EQ(saved.size(), static_cast<size_t>(e.size) + 1) << e.name;
+    EXPECT_EQ(saved, std::string(e.text) + std::string(1, '\0')) << e.name;
+  }
+  EXPECT_EQ(file_count(), 1);
+}
+
+TEST_F(FileTest, AFileHeldByAnotherProcessIsNeitherReadNorReplaced) {
+  const std::string old = std::string(kExample) + std::string(1, '\0');
+  write_file("qel.ini", old);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  char ready_name[64], release_name[64];
+  // The holder opens the events by name.
+  std::snprintf(ready_name, sizeof ready_name, "qv-settings-ready-%lu", GetCurrentProcessId());
+  std::snprintf(release_name, sizeof release_name, "qv-settings-release-%lu", GetCurrentProcessId());
+  CloseHandle(ready);
+  CloseHandle(release);
+  ready = CreateEventA(nullptr, TRUE, FALSE, ready_name);
+  release = CreateEventA(nullptr, TRUE, FALSE, release_name);
+  std::string command = std::string("\"") + QV_HOLDER_EXE + "\" \"" + path("qel.ini") + "\" none " + ready_name + " " + release_name;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      << "CreateProcessA failed with " << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0) << "the holder did not open the file";
+  uint32_t error = 0;
+  EXPECT_EQ(SettingsDocument::OpenFile("qel.ini", folder.c_str(), &error), nullptr);
+  EXPECT_EQ(error, 32u);
+  SettingsDocument d;
+  fill(d);
+  EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 0);
+  EXPECT_EQ(d.lastError, 32u);
+  SetEvent(release);
+  WaitForSingleObject(pi.hProcess, 20000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  CloseHandle(ready);
+  CloseHandle(release);
+  EXPECT_EQ(read_file("qel.ini"), old);
+  EXPECT_EQ(file_count(), 1);
+  EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 1) << "once it lets go, the save goes through";
 }
