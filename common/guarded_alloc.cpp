@@ -34,6 +34,28 @@ __attribute__((noinline)) void* guarded_alloc(uint32_t n) {
   return block + kHeader;
 }
 
+__attribute__((noinline)) void* guarded_resize(void* p, uint32_t n) {
+  if (p == nullptr) return guarded_alloc(n);
+  char* user = static_cast<char*>(p);
+  uint32_t guard;
+  std::memcpy(&guard, user - 4, sizeof guard);
+  if (guard != kGuardWord) {
+#ifdef QV_PLUGIN_BUILD
+    trace_printf("WRONG PTR IN QV_FREE from %X", caller_address(__builtin_return_address(0)));
+#endif
+    platform_debug_break();
+    return guarded_alloc(n);
+  }
+  uint32_t total = n + kHeader;
+  if (total < n) total = 0xFFFFFFFFu;
+  char* block = static_cast<char*>(std::realloc(user - kHeader, total));
+  if (block == nullptr) {
+    show_error_box("CANN'T QV_ALLOC from %X", caller_address(__builtin_return_address(0)));
+    platform_exit_process(1);
+  }
+  return block + kHeader;
+}
+
 __attribute__((noinline)) void guarded_free(void* p) {
   if (p == nullptr) return;
   char* user = static_cast<char*>(p);

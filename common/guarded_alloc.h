@@ -10,6 +10,11 @@ constexpr uint32_t kGuardWord = 0x0BADF00Du;
 // returns without a block, since no caller checks the result.
 void* guarded_alloc(uint32_t n);
 
+// Resizes a block from guarded_alloc (none acts as guarded_alloc) to n bytes,
+// keeping its first bytes up to the smaller size; the heap may do this in
+// place. Exhausted memory ends the process as in guarded_alloc.
+void* guarded_resize(void* p, uint32_t n);
+
 // Gives a block from guarded_alloc back to the heap; none does nothing. A
 // block without the guard word is never released: the plug-in build records
 // the caller in trace_log, then both builds stop at a debugger break.

@@ -98,13 +98,17 @@ int SettingsDocument::Parse(const char* text) {
       char* body = copy_text(at, static_cast<uint32_t>(closed ? n - 1 : n));
       if (c == '"') {
         ensure_tag();
-        receiver = InsertValue(tag, kItemString, 0, 0, body);
+        // The new value takes the copy as its own text.
+        receiver = InsertValue(tag, kItemEmpty, 0, 0, nullptr);
+        SettingsItem* item = items.At(receiver);
+        item->kind = kItemString;
+        item->value.text = body;
       } else {
         tag = AddTag(body);
         receiver = tag;
         RemoveTagValues(tag);
+        guarded_free(body);
       }
-      guarded_free(body);
       at += n;
     } else if (c == '-' && is_digit(at[1])) {
       ++at;

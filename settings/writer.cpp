@@ -1,7 +1,6 @@
 // The settings text writer. Each item writes its own text, then its trailing
 // text verbatim or, when it has none, a generated separator. One walk serves
 // both the measuring and the writing pass, so their results always agree.
-#include <cstdio>
 #include <cstring>
 
 #include "settings_document.h"
@@ -19,6 +18,35 @@ struct TextSink {
   void Put(const char* text) { Put(text, static_cast<int32_t>(std::strlen(text))); }
   void PutChar(char c) { Put(&c, 1); }
 };
+
+// "0x%X" (upper-case digits, no leading zeros) or "%d" of the value; returns
+// the length. Done by hand: it runs twice for every number of a document.
+int format_number(char* out, int32_t value, bool hexadecimal) {
+  char digits[12];
+  int count = 0;
+  int length = 0;
+  if (hexadecimal) {
+    uint32_t v = static_cast<uint32_t>(value);
+    do {
+      digits[count++] = "0123456789ABCDEF"[v & 15u];
+      v >>= 4;
+    } while (v != 0);
+    out[length++] = '0';
+    out[length++] = 'x';
+  } else {
+    uint32_t v = static_cast<uint32_t>(value);
+    if (value < 0) {
+      out[length++] = '-';
+      v = 0u - v;
+    }
+    do {
+      digits[count++] = static_cast<char>('0' + v % 10u);
+      v /= 10u;
+    } while (v != 0);
+  }
+  while (count > 0) out[length++] = digits[--count];
+  return length;
+}
 
 void write_items(const ItemArray& items, TextSink& out) {
   const SettingsItem* tag = nullptr;
@@ -48,9 +76,7 @@ void write_items(const ItemArray& items, TextSink& out) {
         out.PutChar('"');
       } else {
         char number[16];
-        const int n = item->extra == 1
-                          ? std::snprintf(number, sizeof number, "0x%X", static_cast<unsigned>(item->value.number))
-                          : std::snprintf(number, sizeof number, "%d", static_cast<int>(item->value.number));
+        const int n = format_number(number, item->value.number, item->extra == 1);
         out.Put(number, n);
       }
       if (item->trailing == nullptr) {
