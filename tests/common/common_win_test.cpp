@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "error_box.h"
 #include "guarded_alloc.h"
 #ifdef QV_PLUGIN_BUILD
 #include "trace_log.h"
@@ -108,6 +109,15 @@ TEST(AllocationFailure, ShowsTheBoxThenEndsTheProcessWithCode1) {
   EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << address;
 }
 
+TEST(ErrorBox, ALongTextIsCutToTheBuffer) {
+  if (!have_display()) GTEST_SKIP() << "no display: the box cannot be seen";
+  const ChildRun run = run_child("--long-box");
+  ASSERT_TRUE(run.saw_box);
+  EXPECT_EQ(run.caption, "Error");
+  EXPECT_EQ(run.text, std::string(kErrorBoxTextSize - 1, 'w')) << "length " << run.text.size();
+  EXPECT_EQ(run.exit_code, 0u);
+}
+
 #ifdef QV_PLUGIN_BUILD
 TEST(BadRelease, IsRecordedInTheTraceAndNeverFreed) {
   PVOID handler = AddVectoredExceptionHandler(1, skip_breakpoint);
@@ -135,6 +145,11 @@ int main(int argc, char** argv) {
     // n + 4 overflows: the request becomes 0xFFFFFFFF bytes and fails.
     void* block = guarded_alloc(0xFFFFFFFEu);
     return block != nullptr ? 7 : 8;  // never reached
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--long-box") == 0) {
+    const std::string text(2000, 'w');
+    show_error_box("%s%s", text.c_str(), "tail");
+    return 0;
   }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
