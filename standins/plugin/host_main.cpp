@@ -730,6 +730,8 @@ void scenario_no_variable(const Options&) {
   check_pack_dirs(&blank_none, "no variable", false);
 }
 
+DWORD WINAPI idle_thread(LPVOID) { return 0; }
+
 // After a normal start: a second process attach, a thread attach and a second
 // copy of the plug-in change nothing.
 void scenario_second(const Options&) {
@@ -760,7 +762,15 @@ void scenario_second(const Options&) {
   check(recorded() == after_first + 2, "second copy: %d library calls, expected 2", recorded() - after_first);
   check(std::memcmp(image.data(), at(kHostLow), image.size()) == 0, "second: host memory changed");
   check_pack_dirs(&blank_none, "second", false);
-  FreeLibrary(second);
+  // A real thread start and end, and the copy's unload (process detach).
+  HANDLE thread = CreateThread(nullptr, 0, &idle_thread, nullptr, 0, nullptr);
+  if (thread == nullptr) fatal("CreateThread");
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  check(FreeLibrary(second) != 0, "second: FreeLibrary of the copy failed with %lu", GetLastError());
+  check(recorded() == after_first + 2, "second: %d library calls after a thread and an unload, expected %d",
+        recorded() - after_first, 2);
+  check(std::memcmp(image.data(), at(kHostLow), image.size()) == 0, "second: host memory changed at detach");
   DeleteFileA(copy.c_str());
 }
 
