@@ -3,8 +3,8 @@
 //   standin_holder.exe <file> <mode> <ready event> <release event>
 // mode "none": read and write access, no sharing (others get error 32);
 // mode "read": read access, others may only read (a replace fails).
-// Sets the ready event once the file is open, closes it when the release
-// event is set. Exit code 0, or 2 when the file could not be opened.
+// Sets the ready event once the file is open (not at all when it cannot be
+// opened), closes it when the release event is set. Exit code 0, or 2 when the file could not be opened.
 #include <windows.h>
 
 #include "args.h"
@@ -21,10 +21,7 @@ int main() {
                             read_only ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready_name);
   HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, release_name);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (ready != nullptr) SetEvent(ready);
-    return 2;
-  }
+  if (file == INVALID_HANDLE_VALUE) return 2;
   if (ready != nullptr) SetEvent(ready);
   if (release != nullptr) WaitForSingleObject(release, 120000);
   CloseHandle(file);

@@ -40,7 +40,7 @@ int answer_box(Run* run, int index, const BoxRecord& box, const char* picture) {
                                                                      : run->answers.back();
   printf("box %d\n  caption: %s\n  text:    %s\n  buttons:", index + 1, box.caption.c_str(), box.text.c_str());
   for (int id : box.buttons) printf(" %s", button_name(id));
-  printf("\n  answer:  %s\n  picture: %s\n", button_name(button), picture);
+  printf("%s\n  answer:  %s\n  picture: %s\n", box.topmost ? " (topmost)" : "", button_name(button), picture);
   fflush(stdout);
   return button;
 }
@@ -68,6 +68,7 @@ static int answer_and_picture(void* context, int index, const BoxRecord& box) {
   snprintf(picture, sizeof picture, "%s\\box-%02d.bmp", run->pictures.c_str(), index + 1);
   // Give the box time to paint before its picture is taken.
   Sleep(400);
+  fprintf(stderr, "exstyle now %lx\n", (unsigned long)GetWindowLongA(current_box, GWL_EXSTYLE));
   if (!box_save_bmp(current_box, picture)) snprintf(picture, sizeof picture, "(none: the screen could not be read)");
   return answer_box(run, index, box, picture);
 }
