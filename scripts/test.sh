@@ -63,7 +63,7 @@ if [ "$win_ok" = 1 ]; then
   echo "== Windows tests under Wine and Xvfb"
   # shellcheck source=wine-env.sh
   source scripts/wine-env.sh "$build/wine"
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'cd "$1" && ctest --output-on-failure --timeout 900 -j 2' _ "$build/win" 2>&1 |
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'qv_wine_start; cd "$1" && ctest --output-on-failure --timeout 900 -j 2' _ "$build/win" 2>&1 |
     tee "$build/win-ctest.log"
   count_ctest "$build/win-ctest.log" "Windows tests"
   qv_wine_stop

@@ -20,4 +20,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y /f >/dev/null 2>&1
   wineserver -w
 fi
+# Starts the prefix's wineserver and Wine's own service processes with no
+# pipes attached; call it where the display is set (inside xvfb-run).
+# Otherwise the first test program would start them, and they would hold
+# that test's output pipe open and keep CTest waiting. The server stays up
+# 60 s after its last program ends.
+qv_wine_start() {
+  wineserver -p60
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+export -f qv_wine_start
 qv_wine_stop() { WINEPREFIX=$QV_WINEPREFIX wineserver -k >/dev/null 2>&1 || true; }
