@@ -1,5 +1,6 @@
 // Stand-in for the product's launcher: one top-level window whose title is
-// the rest of the command line after the record file name. When the window
+// the rest of the command line after the record file name (without the
+// quotation marks when the whole rest is quoted). When the window
 // gets WM_CLOSE, "WM_CLOSE" is appended to the record file and the program
 // ends. On start it writes "ready" there once the window exists.
 //   standin_launcher.exe <record file> <title...>
@@ -35,6 +36,16 @@ static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LP
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const char* p = after_program_name(GetCommandLineA());
   if (!next_word(&p, record_path, sizeof record_path)) return 2;
+  // A title passed as one quoted argument loses its quotation marks.
+  char title[512];
+  lstrcpynA(title, p, sizeof title);
+  const int length = lstrlenA(title);
+  if (length >= 2 && title[0] == '"' && title[length - 1] == '"') {
+    title[length - 1] = '\0';
+    p = title + 1;
+  } else {
+    p = title;
+  }
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = window_proc;
   window_class.hInstance = instance;

@@ -1,6 +1,8 @@
 // Runs a program, shows the caption and text of every message box it opens,
 // saves a picture of each box and answers it: used by the demo.
-//   qv_box_run.exe <picture folder> <answers> <current directory> <command line>
+//   qv_box_run.exe <picture folder> <answers> <current directory> <program> [<arguments>]
+// The program runs with the command line "<program>" followed directly by
+// the arguments (which usually begin with a blank).
 // answers: a comma list of ok, retry, cancel for the boxes in order; the
 // last one repeats. Prints one block per box and the exit code.
 #include <windows.h>
@@ -35,9 +37,19 @@ const char* button_name(int id) {
 
 // Prints the box and chooses its answer.
 int answer_box(Run* run, int index, const BoxRecord& box, const char* picture) {
-  const int button = run->answers.empty() ? IDOK
+  int button = run->answers.empty() ? IDOK
                      : index < static_cast<int>(run->answers.size()) ? run->answers[index]
                                                                      : run->answers.back();
+  // An answer the box does not offer would leave it open: take Cancel,
+  // else its first button.
+  bool offered = false;
+  for (int id : box.buttons) offered = offered || id == button;
+  if (!offered && !box.buttons.empty()) {
+    button = box.buttons.front();
+    for (int id : box.buttons) {
+      if (id == IDCANCEL) button = IDCANCEL;
+    }
+  }
   printf("box %d\n  caption: %s\n  text:    %s\n  buttons:", index + 1, box.caption.c_str(), box.text.c_str());
   for (int id : box.buttons) printf(" %s", button_name(id));
   printf("%s\n  answer:  %s\n  picture: %s\n", box.topmost ? " (topmost)" : "", button_name(button), picture);
@@ -45,18 +57,6 @@ int answer_box(Run* run, int index, const BoxRecord& box, const char* picture) {
   return button;
 }
 
-const char* skip_word(const char* p) {
-  while (*p == ' ') ++p;
-  if (*p == '"') {
-    ++p;
-    while (*p != '\0' && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (*p != '\0' && *p != ' ') ++p;
-  }
-  while (*p == ' ') ++p;
-  return p;
-}
 }  // namespace
 
 // The box under watch is kept here so that the answer function can picture it.
@@ -68,14 +68,13 @@ static int answer_and_picture(void* context, int index, const BoxRecord& box) {
   snprintf(picture, sizeof picture, "%s\\box-%02d.bmp", run->pictures.c_str(), index + 1);
   // Give the box time to paint before its picture is taken.
   Sleep(400);
-  fprintf(stderr, "exstyle now %lx\n", (unsigned long)GetWindowLongA(current_box, GWL_EXSTYLE));
   if (!box_save_bmp(current_box, picture)) snprintf(picture, sizeof picture, "(none: the screen could not be read)");
   return answer_box(run, index, box, picture);
 }
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    fprintf(stderr, "usage: qv_box_run <picture folder> <answers> <directory> <command line>\n");
+    fprintf(stderr, "usage: qv_box_run <picture folder> <answers> <directory> <program> [<arguments>]\n");
     return 2;
   }
   Run run;
@@ -88,10 +87,7 @@ int main(int argc, char** argv) {
     if (comma > start) run.answers.push_back(button_of(answers.substr(start, comma - start)));
     start = comma + 1;
   }
-  // The command line is the rest of our own, taken verbatim.
-  const char* rest = GetCommandLineA();
-  for (int i = 0; i < 4; ++i) rest = skip_word(rest);
-  std::string command_line = rest;
+  std::string command_line = std::string("\"") + argv[4] + "\"" + (argc > 5 ? argv[5] : "");
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The maintenance tool at work, from a fresh machine: installs what is
+# missing, builds the tool and its stand-ins (Windows build in build/win),
+# then runs QV_InternalTool.exe under Wine and Xvfb on a copy of the sample
+# game folder (samples/game):
+#   1. " /p:GrandPack_Rus"  registers a content pack (the launcher window is
+#                           closed first);
+#   2. " /l:rus"            switches the language;
+#   3. " update"            hands off to the stand-in updater;
+#   4. the pack registration once more under a Russian interface.
+# It prints qel.ini after each step and the caption, text and buttons of
+# every box (answering each itself), and saves a PNG of every box in
+# out/demo/. At its end it runs scripts/demo-plugin.sh when that exists.
+#
+# Environment: QV_SKIP_INSTALL=1 skips the package check; QV_BUILD_DIR
+# (default build) and QV_DEMO_OUT (default out/demo) move the folders.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${QV_BUILD_DIR:-$root/build}
+out=${QV_DEMO_OUT:-$root/out/demo}
+
+[ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh
+mkdir -p "$build"
+
+echo "== building the tool (Windows build in $build/win)"
+cmake -S . -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-config.log" 2>&1 ||
+  { cat "$build/demo-config.log"; exit 1; }
+cmake --build "$build/win" -j 2 --target QV_InternalTool qv_box_run standin_tool_launcher standin_tool_updater \
+  standin_tool_product_3_7
+
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh "$build/wine"
+
+rm -rf "$out"
+mkdir -p "$out/shots"
+game="$out/game"
+cp -r samples/game "$game"
+rm -f "$game/README.txt"
+standins="$build/win/standins/tool"
+cp "$standins/standin_tool_product_3_7.dll" "$game/_QV3_.dll"
+cp "$standins/standin_tool_launcher.exe" "$game/QV_Launcher.exe"
+cp "$standins/standin_tool_updater.exe" "$game/QV3_Update.exe"
+
+win() { printf 'Z:%s' "${1//\//\\}"; }
+export QV_DEMO_TOOL=$(win "$build/win/tool/QV_InternalTool.exe")
+export QV_DEMO_RUN="$build/win/tests/support/box/qv_box_run.exe"
+export QV_DEMO_GAME="$game" QV_DEMO_OUT="$out"
+
+# One step: the tool with its arguments, its boxes shown and answered, the
+# pictures converted to PNG, qel.ini printed.
+cat >"$out/steps.sh" <<'STEPS'
+set -euo pipefail
+win() { printf 'Z:%s' "${1//\//\\}"; }
+step=0
+run_step() {
+  local title=$1 answers=$2 arguments=$3
+  step=$((step + 1))
+  local shots="$QV_DEMO_OUT/shots/step$step"
+  mkdir -p "$shots"
+  echo
+  echo "== step $step: $title"
+  echo "   QV_InternalTool.exe$arguments   (in $QV_DEMO_GAME)"
+  wine "$QV_DEMO_RUN" "$(win "$shots")" "$answers" "$(win "$QV_DEMO_GAME")" "$QV_DEMO_TOOL" "$arguments" |
+    iconv -f cp1251 -t utf-8 | sed 's/^/   /'
+  for bmp in "$shots"/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" "$QV_DEMO_OUT/step$step-$(basename "${bmp%.bmp}").png" && rm -f "$bmp"
+    echo "   saved $QV_DEMO_OUT/step$step-$(basename "${bmp%.bmp}").png"
+  done
+  rmdir "$shots" 2>/dev/null || true
+  echo "   qel.ini now (the final NUL byte shown as \\0):"
+  sed 's/\x0/\\0/g; s/\r$//; s/^/     | /' "$QV_DEMO_GAME/_QV3_Data/Settings/qel.ini" | iconv -f cp1251 -t utf-8
+  echo
+}
+
+export LC_ALL=en_US.UTF-8
+echo "== the launcher runs: a window titled \"Quarn QV Launcher\""
+record="$QV_DEMO_OUT/launcher-record.txt"
+wine "$QV_DEMO_GAME/QV_Launcher.exe" "$(win "$record")" "Quarn QV Launcher" &
+for _ in $(seq 100); do [ -s "$record" ] && break; sleep 0.1; done
+
+run_step "register the pack GrandPack_Rus" ok " /p:GrandPack_Rus"
+echo "   the launcher recorded: $(tr -d '\r' <"$record" | tr '\n' ' ')"
+run_step "switch the language to rus" ok " /l:rus"
+run_step "hand off to the updater" ok " update"
+for _ in $(seq 100); do [ -e "$QV_DEMO_GAME/_QV3_Data/QV3_Update.exe.log" ] && break; sleep 0.1; done
+echo "   the updater was moved into _QV3_Data (product 3.7 is older than 3.8) and recorded:"
+sed 's/\r$//; s/^/     | /' "$QV_DEMO_GAME/_QV3_Data/QV3_Update.exe.log" 2>/dev/null || echo "     (no record: the updater did not run)"
+LC_ALL=ru_RU.UTF-8 run_step "register a pack under a Russian interface" ok " /p:GrandPack_Rus_2"
+LC_ALL=en_US.UTF-8 run_step "a command line that is empty" ok ""
+wait
+STEPS
+
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$out/steps.sh"
+qv_wine_stop
+echo
+echo "== demo done: game folder $game, box pictures in $out"
+ls "$out"/*.png
+
+if [ -f scripts/demo-plugin.sh ]; then
+  echo
+  echo "== the plug-in's demo"
+  bash scripts/demo-plugin.sh
+fi
