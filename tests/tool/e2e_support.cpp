@@ -280,6 +280,12 @@ Launcher::Launcher(const std::string& folder, const std::string& title, const ch
   }
 }
 
+void Launcher::End() {
+  if (process_.hProcess == nullptr) return;
+  TerminateProcess(process_.hProcess, 0);
+  WaitForSingleObject(process_.hProcess, 5000);
+}
+
 Launcher::~Launcher() {
   if (process_.hProcess != nullptr) {
     TerminateProcess(process_.hProcess, 0);

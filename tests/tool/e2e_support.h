@@ -93,6 +93,8 @@ class Launcher {
   bool ready() const { return ready_; }
   // True when the launcher recorded WM_CLOSE (waits a little for it to end).
   bool GotClose();
+  // Ends the launcher as a user would close it.
+  void End();
 
  private:
   std::string record_;

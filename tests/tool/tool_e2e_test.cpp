@@ -629,6 +629,29 @@ TEST(ToolUpdate, WhileTheGameHoldsItsLibraryEachProbeAsksUntilRetryFindsItFree) 
             wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
 }
 
+namespace {
+int end_launcher_then_retry(void* context, int, const BoxRecord&) {
+  static_cast<Launcher*>(context)->End();
+  return IDRETRY;
+}
+}  // namespace
+
+TEST(ToolUpdate, ARunningLauncherHoldsItsProgramFileUntilItEnds) {
+  GameFolder game;
+  game.AddProduct("3.8");
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  // Started from the game folder's QV_Launcher.exe, with a title that the
+  // tool does not close.
+  Launcher launcher(game.path(), "Quarn QV", game.At("QV_Launcher.exe").c_str());
+  ASSERT_TRUE(launcher.ready());
+  ToolRun run = run_tool(game.path(), " update", end_launcher_then_retry, &launcher);
+  expect_ended(run);
+  ASSERT_EQ(1u, run.boxes.size());
+  expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kRetryCancel);
+  EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
+            wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
+}
+
 TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
   {
     SCOPED_TRACE("game wait");
