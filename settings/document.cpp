@@ -57,9 +57,16 @@ void SettingsDocument::Clear() {
 
 int32_t SettingsDocument::FindTag(const char* name) const {
   if (name == nullptr) return -1;
-  for (int32_t i = 0; i < items.count; ++i) {
+  // A linear walk from the front. A tag is followed directly by its values,
+  // none of which is a tag, so the walk steps from tag to tag.
+  for (int32_t i = 0; i < items.count;) {
     const SettingsItem* item = items.At(i);
-    if (item->kind == kItemTag && item->value.text != nullptr && ascii_equal_nocase(item->value.text, name)) return i;
+    if (item->kind != kItemTag) {
+      ++i;
+      continue;
+    }
+    if (item->value.text != nullptr && ascii_equal_nocase(item->value.text, name)) return i;
+    i += 1 + (item->extra > 0 ? item->extra : 0);
   }
   return -1;
 }
