@@ -7,7 +7,9 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "box_watcher.h"
 #include "error_box.h"
 #include "guarded_alloc.h"
 #ifdef QV_PLUGIN_BUILD
@@ -15,29 +17,13 @@
 #endif
 
 namespace {
-struct FoundBox {
-  DWORD pid;
-  HWND box;
-};
-
-BOOL CALLBACK find_box(HWND window, LPARAM context) {
-  FoundBox* found = reinterpret_cast<FoundBox*>(context);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  char cls[32] = {};
-  GetClassNameA(window, cls, sizeof cls);
-  if (pid == found->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
-    found->box = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 std::string self_path() {
   char path[MAX_PATH];
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   return path;
 }
+
+int answer_ok(void*, int, const BoxRecord&) { return IDOK; }
 
 struct ChildRun {
   DWORD exit_code = 0;
@@ -57,19 +43,12 @@ ChildRun run_child(const char* mode) {
     ADD_FAILURE() << "CreateProcessA failed with " << GetLastError();
     return run;
   }
-  for (int tries = 0; tries < 3000; ++tries) {
-    if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) break;
-    FoundBox found{pi.dwProcessId, nullptr};
-    EnumWindows(find_box, reinterpret_cast<LPARAM>(&found));
-    if (found.box != nullptr && !run.saw_box) {
-      char buffer[1024] = {};
-      GetWindowTextA(found.box, buffer, sizeof buffer);
-      run.caption = buffer;
-      GetDlgItemTextA(found.box, 0xFFFF, buffer, sizeof buffer);
-      run.text = buffer;
-      run.saw_box = true;
-      PostMessageA(found.box, WM_COMMAND, IDOK, 0);
-    }
+  std::vector<BoxRecord> boxes;
+  box_watch_process(pi.hProcess, pi.dwProcessId, answer_ok, nullptr, &boxes, 30000);
+  if (!boxes.empty()) {
+    run.saw_box = true;
+    run.caption = boxes[0].caption;
+    run.text = boxes[0].text;
   }
   WaitForSingleObject(pi.hProcess, 30000);
   GetExitCodeProcess(pi.hProcess, &run.exit_code);
