@@ -15,6 +15,20 @@ char* path_file_part(char* text) {
   return const_cast<char*>(path_file_part(static_cast<const char*>(text)));
 }
 
+int ascii_strnicmp(const char* a, const char* b, unsigned limit) {
+  for (unsigned i = 0; i < limit; ++i) {
+    int x = static_cast<unsigned char>(a[i]);
+    int y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+    if (x != y) return x - y;
+    if (x == 0) return 0;
+  }
+  return 0;
+}
+
+int ascii_stricmp(const char* a, const char* b) { return ascii_strnicmp(a, b, ~0u); }
+
 #ifndef QV_PLUGIN_BUILD
 namespace {
 char temp_ring[kTempRingSize][kTempTextSize];

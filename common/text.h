@@ -9,6 +9,12 @@ constexpr int kPathSize = 260;  // path buffers: 259 characters and the terminat
 const char* path_file_part(const char* text);
 char* path_file_part(char* text);
 
+// Compares like _stricmp / _strnicmp in the "C" locale: only A-Z fold to
+// a-z, every other byte compares as itself. The bounded form looks at no more
+// than `limit` characters; a shorter text differs at its terminator.
+int ascii_stricmp(const char* a, const char* b);
+int ascii_strnicmp(const char* a, const char* b, unsigned limit);
+
 #ifndef QV_PLUGIN_BUILD
 constexpr int kTempRingSize = 32;
 constexpr int kTempTextSize = 1024;

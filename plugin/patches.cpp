@@ -100,15 +100,9 @@ void write_all(SplicerInstance* instance, const HostWrite (&table)[N]) {
   for (const HostWrite& w : table) write(instance, w);
 }
 
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The first 13 characters of the name equal the prefix, ASCII case folded.
 // A shorter name differs at its terminator.
-int name_matches(const char* name, const char* prefix) {
-  for (size_t i = 0; i < kPrefixLength; ++i)
-    if (fold(name[i]) != fold(prefix[i])) return 0;
-  return 1;
-}
+int name_matches(const char* name, const char* prefix) { return ascii_strnicmp(name, prefix, kPrefixLength) == 0; }
 
 void apply_version1(SplicerInstance* instance) {
   blank_pack_dirs(kFontsPack);                                                                    // V1

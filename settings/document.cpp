@@ -7,17 +7,6 @@
 
 namespace {
 const char kEmptyText[1] = {'\0'};
-
-bool ascii_equal_nocase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = static_cast<unsigned char>(*a);
-    unsigned char y = static_cast<unsigned char>(*b);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-    if (x == 0) return true;
-  }
-}
 }  // namespace
 
 char* copy_text(const char* text, uint32_t length) {
@@ -65,7 +54,7 @@ int32_t SettingsDocument::FindTag(const char* name) const {
       ++i;
       continue;
     }
-    if (item->value.text != nullptr && ascii_equal_nocase(item->value.text, name)) return i;
+    if (item->value.text != nullptr && ascii_stricmp(item->value.text, name) == 0) return i;
     i += 1 + (item->extra > 0 ? item->extra : 0);
   }
   return -1;

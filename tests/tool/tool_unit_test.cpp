@@ -9,6 +9,7 @@
 #include "launcher_title.h"
 #include "messages.h"
 #include "pack_name.h"
+#include "text.h"
 #include "ui_language.h"
 
 namespace {
