@@ -2,19 +2,6 @@
 
 #include <cstring>
 
-const char* command_arguments(const char* command_line) {
-  const char* p = command_line;
-  if (*p == '"') {
-    ++p;
-    while (*p != '\0' && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (static_cast<unsigned char>(*p) > ' ') ++p;
-  }
-  while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') ++p;
-  return p;
-}
-
 // The switch kind that starts at line[j], or 0. Four characters must fit.
 static int switch_at(const char* line, int j) {
   if (line[j] != ' ' || line[j + 1] != '/' || line[j + 3] != ':') return 0;

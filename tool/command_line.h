@@ -1,5 +1,5 @@
-// The tool's command line: the argument part after the program name, and the
-// scanner that finds the switches " /p:" and " /l:" from the end of the line.
+// The scanner of the tool's command line: finds the switches " /p:" and
+// " /l:" from the end of the whole line, the program's name included.
 #pragma once
 
 enum SwitchKind { kSwitchPack = 1, kSwitchLanguage = 2 };
@@ -9,10 +9,6 @@ constexpr int kSwitchValueMax = 259;
 
 // Runs one switch's action with its value.
 typedef void (*SwitchAction)(void* context, int kind, const char* value);
-
-// The text after the program name (quoted or not), with the blanks, tabs and
-// other control characters that follow the name skipped.
-const char* command_arguments(const char* command_line);
 
 // Scans the whole command line from its end towards its start and runs the
 // action of each switch at once, the last switch first. A value runs up to

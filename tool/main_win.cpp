@@ -28,7 +28,11 @@ static void run_switch(void*, int kind, const char* value) {
 
 static bool scan_command_line() { return scan_switches(GetCommandLineA(), run_switch, nullptr) != 0; }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+// `arguments` is the argument part as the start-up code hands it over: the
+// text after the program name, where the name may switch in and out of
+// quotes anywhere, with the blanks, tabs and other control characters after
+// it skipped.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   const DWORD length = GetCurrentDirectoryA(kPathSize, base_directory);
   // A folder that does not fit the buffer cannot name any of the tool's
   // files: every path would be cut and point elsewhere.
@@ -38,7 +42,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   EnumWindows(close_launcher_proc, 0);
   Sleep(100);
 
-  if (*command_arguments(GetCommandLineA()) == '\0') {
+  if (arguments == nullptr || *arguments == '\0') {
     show_tool_box(kTextWrongCommandLine, kCaptionTool, kStyleError, nullptr);
     return 1;
   }

@@ -1,5 +1,5 @@
-// The tool's pure pieces: the argument part, the switch scanner, the
-// launcher title test, the language choice, the pack name tests, the texts.
+// The tool's pure pieces: the switch scanner, the launcher title test, the
+// language choice, the pack name tests, the texts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,15 +33,6 @@ std::ostream& operator<<(std::ostream& out, const Found& f) {
 const int P = kSwitchPack;
 const int L = kSwitchLanguage;
 }  // namespace
-
-TEST(CommandArguments, SkipsTheQuotedOrPlainProgramNameAndTheBlanksAfterIt) {
-  EXPECT_STREQ("", command_arguments("tool.exe"));
-  EXPECT_STREQ("", command_arguments("\"C:\\Program Files\\tool.exe\"  \t "));
-  EXPECT_STREQ("/p:x", command_arguments("\"C:\\a b\\tool.exe\"\t /p:x"));
-  EXPECT_STREQ("/p:x y", command_arguments("tool.exe /p:x y"));
-  EXPECT_STREQ("", command_arguments("\"unterminated"));
-  EXPECT_STREQ("", command_arguments(""));
-}
 
 TEST(ScanSwitches, RunsEverySwitchLastFirst) {
   int found = 0;
