@@ -36,6 +36,41 @@ struct FolderScope {
 };
 
 uint32_t error_or(DWORD error, DWORD fallback) { return error != 0 ? error : fallback; }
+
+// Creates the new file of a save beside the target (a full path of `length`
+// characters whose name starts at `name_at`). Its name is the target's name
+// with the last characters replaced by '~' and a hexadecimal counter
+// ("qel.ini" gives "qel~000", then "qel~001" ...), as long as the target's
+// name, so that its path fits wherever the target's path fits. `path`
+// (MAX_PATH bytes) receives it. Files that exist are never touched: their
+// names are skipped. Returns INVALID_HANDLE_VALUE and the error in *error
+// when no file could be created.
+HANDLE create_beside(const char* target, size_t name_at, size_t length, char* path, uint32_t* error) {
+  const size_t name_length = length - name_at;
+  if (name_length == 0 || length >= MAX_PATH) {
+    *error = ERROR_INVALID_NAME;
+    return INVALID_HANDLE_VALUE;
+  }
+  const size_t digits = name_length > 3 ? 3 : name_length - 1;
+  const unsigned variants = 1u << (4 * digits);
+  CopyMemory(path, target, length + 1);
+  path[length - digits - 1] = '~';
+  *error = ERROR_CANNOT_MAKE;
+  for (unsigned counter = 0; counter < variants; ++counter) {
+    for (size_t i = 0; i < digits; ++i) {
+      path[length - 1 - i] = "0123456789abcdef"[(counter >> (4 * i)) & 0xFu];
+    }
+    if (ascii_stricmp(path + name_at, target + name_at) == 0) continue;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD create_error = GetLastError();
+    if (create_error != ERROR_FILE_EXISTS && create_error != ERROR_ALREADY_EXISTS) {
+      *error = error_or(create_error, ERROR_CANNOT_MAKE);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  return INVALID_HANDLE_VALUE;
+}
 }  // namespace
 
 int SettingsDocument::LoadFile(const char* name, const char* folder) {
@@ -94,11 +129,15 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
     return 0;
   }
 
-  // The old file must be one we may replace: not read-only, not a folder,
-  // not held open by another program.
+  // The old file must be one that a plain new file may replace: not
+  // read-only, hidden or system (a create of a normal file over a hidden or
+  // system one is refused with access denied), not a folder, not held open
+  // by another program.
   const DWORD attributes = GetFileAttributesA(target);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    const DWORD refused =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+    if (attributes & refused) {
       lastError = ERROR_ACCESS_DENIED;
       return 0;
     }
@@ -111,21 +150,9 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
   }
 
   // The new text goes into a fresh file beside the old one.
-  char folder_part[MAX_PATH];
-  const size_t folder_length = static_cast<size_t>(target_name - target);
-  CopyMemory(folder_part, target, folder_length);
-  folder_part[folder_length] = '\0';
   char temporary[MAX_PATH];
-  if (GetTempFileNameA(folder_part, "qvs", 0, temporary) == 0) {
-    lastError = error_or(GetLastError(), ERROR_CANNOT_MAKE);
-    return 0;
-  }
-  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    lastError = error_or(GetLastError(), ERROR_CANNOT_MAKE);
-    DeleteFileA(temporary);
-    return 0;
-  }
+  HANDLE file = create_beside(target, static_cast<size_t>(target_name - target), full, temporary, &lastError);
+  if (file == INVALID_HANDLE_VALUE) return 0;
   copy_path(fileName, path_file_part(name));
 
   // The text and one NUL byte, in one write.
@@ -139,6 +166,12 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
   } else if (written != static_cast<DWORD>(n)) {
     ok = FALSE;
     lastError = ERROR_DISK_FULL;
+  }
+  // On disk before it takes the old file's place: a power cut then leaves
+  // the old text or the new one, never a cut one.
+  if (ok && !FlushFileBuffers(file)) {
+    ok = FALSE;
+    lastError = error_or(GetLastError(), ERROR_WRITE_FAULT);
   }
   if (!CloseHandle(file) && ok) {
     ok = FALSE;

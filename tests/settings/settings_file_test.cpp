@@ -204,6 +204,21 @@ TEST_F(FileTest, SavesTheTextAndOneNulByte) {
   EXPECT_EQ(read_file("empty.ini"), std::string(1, '\0')) << "no items: one NUL byte";
 }
 
+TEST_F(FileTest, TheNewFileNeverTakesTheNameOfAFileThatIsThere) {
+  write_file("qel~000", "first");
+  write_file("qel~001", "second");
+  SettingsDocument d;
+  fill(d);
+  ASSERT_EQ(d.SaveFile("qel.ini", folder.c_str()), 1) << "lastError " << d.lastError;
+  EXPECT_EQ(read_file("qel~000"), "first");
+  EXPECT_EQ(read_file("qel~001"), "second");
+  EXPECT_EQ(file_count(), 3);
+  // A name of one character leaves room for '~' only.
+  ASSERT_EQ(d.SaveFile("q", folder.c_str()), 1) << "lastError " << d.lastError;
+  EXPECT_EQ(read_file("q"), read_file("qel.ini"));
+  EXPECT_EQ(file_count(), 4);
+}
+
 TEST_F(FileTest, ReplacesAnExistingFileAsAWhole) {
   write_file("qel.ini", std::string(kExample) + std::string(1, '\0'));
   SettingsDocument* d = SettingsDocument::OpenFile("qel.ini", folder.c_str());
@@ -254,6 +269,31 @@ TEST_F(FileTest, AReadOnlyFileIsNotReplaced) {
   SetFileAttributesA(path("qel.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(read_file("qel.ini"), old);
   EXPECT_EQ(file_count(), 1);
+}
+
+TEST_F(FileTest, AHiddenOrSystemFileIsNotReplaced) {
+  // As a create of a plain new file over it would: access denied.
+  const std::string old = "<Packs> = \"Old\"";
+  for (DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    write_file("qel.ini", old);
+    ASSERT_TRUE(SetFileAttributesA(path("qel.ini").c_str(), attribute));
+    SettingsDocument d;
+    fill(d);
+    EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 0) << "attribute " << attribute;
+    EXPECT_EQ(d.lastError, 5u) << "attribute " << attribute;
+    EXPECT_NE(GetFileAttributesA(path("qel.ini").c_str()) & attribute, 0u) << "the attribute is kept";
+    SetFileAttributesA(path("qel.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(read_file("qel.ini"), old);
+    EXPECT_EQ(file_count(), 1);
+  }
+}
+
+TEST_F(FileTest, ReadingStopsAtANulByteInTheFile) {
+  write_file("qel.ini", std::string("<T> = 1\0<U> = 2\r\n", 17));
+  SettingsDocument d;
+  ASSERT_EQ(d.LoadFile("qel.ini", folder.c_str()), 1);
+  EXPECT_EQ(d.FindTag("U"), -1);
+  EXPECT_EQ(written_text(d), "<T> = 1");
 }
 
 TEST_F(FileTest, ANewFileThatCannotBeMadeLeavesNothing) {
