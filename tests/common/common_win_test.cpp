@@ -29,7 +29,16 @@ struct ChildRun {
   DWORD exit_code = 0;
   bool saw_box = false;
   std::string caption, text;
+  int icon = 0;
+  bool owned = false;
 };
+
+// The longest text the error box shows.
+#ifdef QV_PLUGIN_BUILD
+const size_t kLongestBoxText = 519;
+#else
+const size_t kLongestBoxText = 511;
+#endif
 
 // Starts this test program in a child mode, answers its box with OK when one
 // appears (under Xvfb), and waits for it to end.
@@ -49,6 +58,8 @@ ChildRun run_child(const char* mode) {
     run.saw_box = true;
     run.caption = boxes[0].caption;
     run.text = boxes[0].text;
+    run.icon = boxes[0].icon;
+    run.owned = boxes[0].owned;
   }
   WaitForSingleObject(pi.hProcess, 30000);
   GetExitCodeProcess(pi.hProcess, &run.exit_code);
@@ -80,6 +91,8 @@ TEST(AllocationFailure, ShowsTheBoxThenEndsTheProcessWithCode1) {
   if (!have_display()) GTEST_SKIP() << "no display: the box cannot be seen";
   ASSERT_TRUE(run.saw_box);
   EXPECT_EQ(run.caption, "Error");
+  EXPECT_EQ(run.icon, MB_ICONHAND) << "the error icon";
+  EXPECT_FALSE(run.owned);
   const std::string prefix = "CANN'T QV_ALLOC from ";
   ASSERT_EQ(run.text.compare(0, prefix.size(), prefix), 0) << run.text;
   const std::string address = run.text.substr(prefix.size());
@@ -93,7 +106,7 @@ TEST(ErrorBox, ALongTextIsCutToTheBuffer) {
   const ChildRun run = run_child("--long-box");
   ASSERT_TRUE(run.saw_box);
   EXPECT_EQ(run.caption, "Error");
-  EXPECT_EQ(run.text, std::string(kErrorBoxTextSize - 1, 'w')) << "length " << run.text.size();
+  EXPECT_EQ(run.text, std::string(kLongestBoxText, 'w')) << "length " << run.text.size();
   EXPECT_EQ(run.exit_code, 0u);
 }
 

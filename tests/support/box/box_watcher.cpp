@@ -20,6 +20,95 @@ BOOL CALLBACK find_box_proc(HWND window, LPARAM param) {
   return FALSE;
 }
 
+BOOL CALLBACK find_icon_proc(HWND child, LPARAM param) {
+  char class_name[32];
+  if (GetClassNameA(child, class_name, sizeof class_name) == 0 || lstrcmpiA(class_name, "Static") != 0) return TRUE;
+  const LONG style = GetWindowLongA(child, GWL_STYLE);
+  if ((style & WS_VISIBLE) == 0 || (style & SS_TYPEMASK) != SS_ICON) return TRUE;
+  *reinterpret_cast<HWND*>(param) = child;
+  return FALSE;
+}
+
+// The pixels of a screen rectangle as 32-bit values, top row first; with
+// `icon`, that icon drawn instead on the colour of the rectangle's first
+// pixel.
+std::vector<DWORD> screen_pixels(const RECT& rect, HICON icon) {
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  std::vector<DWORD> pixels;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    if (icon != nullptr) {
+      HBRUSH background = CreateSolidBrush(GetPixel(memory, 0, 0));
+      const RECT all = {0, 0, width, height};
+      FillRect(memory, &all, background);
+      DeleteObject(background);
+      DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    }
+    GdiFlush();
+    const DWORD* p = static_cast<const DWORD*>(bits);
+    for (int i = 0; i < width * height; ++i) pixels.push_back(p[i] & 0xFFFFFFu);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// True when no other window covers the rectangle's corners and centre.
+bool box_shows(HWND box, const RECT& r) {
+  const POINT points[] = {{r.left, r.top}, {r.right - 1, r.top}, {r.left, r.bottom - 1}, {r.right - 1, r.bottom - 1},
+                          {(r.left + r.right) / 2, (r.top + r.bottom) / 2}};
+  for (const POINT& point : points) {
+    if (GetAncestor(WindowFromPoint(point), GA_ROOT) != box) return false;
+  }
+  return true;
+}
+
+// A box's icon handle belongs to the box's process (Wine refuses it to any
+// other), so the icon is recognised by its picture: the icon control's
+// pixels on the screen must equal one system icon drawn here on the same
+// background. Retried for a while, since the box may not be painted yet or
+// another program's window may lie over it.
+int read_icon(HWND box) {
+  HWND control = nullptr;
+  EnumChildWindows(box, find_icon_proc, reinterpret_cast<LPARAM>(&control));
+  if (control == nullptr) return 0;
+  const struct {
+    LPCSTR id;
+    int style;
+  } system_icons[] = {{IDI_HAND, MB_ICONHAND},
+                      {IDI_QUESTION, MB_ICONQUESTION},
+                      {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
+                      {IDI_ASTERISK, MB_ICONASTERISK}};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (attempt > 0) Sleep(10);
+    RECT rect;
+    if (!IsWindow(control) || !GetWindowRect(control, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
+      continue;
+    }
+    if (!box_shows(box, rect)) continue;
+    const std::vector<DWORD> shown = screen_pixels(rect, nullptr);
+    for (const auto& candidate : system_icons) {
+      if (!shown.empty() && screen_pixels(rect, LoadIconA(nullptr, candidate.id)) == shown) return candidate.style;
+    }
+  }
+  return 0;
+}
+
 BOOL CALLBACK collect_button_proc(HWND child, LPARAM param) {
   std::vector<int>* buttons = reinterpret_cast<std::vector<int>*>(param);
   char class_name[32];
@@ -46,6 +135,8 @@ BoxRecord box_read(HWND box) {
   EnumChildWindows(box, collect_button_proc, reinterpret_cast<LPARAM>(&record.buttons));
   std::sort(record.buttons.begin(), record.buttons.end());
   record.topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  record.owned = GetWindow(box, GW_OWNER) != nullptr;
+  record.icon = read_icon(box);
   return record;
 }
 

@@ -12,6 +12,11 @@ struct BoxRecord {
   std::string text;          // GetDlgItemTextA with id 0xFFFF
   std::vector<int> buttons;  // ids of the visible push buttons, ascending
   bool topmost = false;      // WS_EX_TOPMOST
+  bool owned = false;        // GetWindow(box, GW_OWNER) is a window
+  // The system icon that the box shows, as its style bit: MB_ICONHAND,
+  // MB_ICONQUESTION, MB_ICONEXCLAMATION or MB_ICONASTERISK; 0 when its icon
+  // is none of them or it has none.
+  int icon = 0;
   int answer = 0;            // the button pressed
 };
 
@@ -21,7 +26,7 @@ typedef int (*BoxAnswerFn)(void* context, int index, const BoxRecord& box);
 
 // The first visible dialog window (class "#32770") of the process, or none.
 HWND box_find(DWORD process_id);
-// Reads caption, text, buttons and topmost style.
+// Reads caption, text, buttons, topmost style, owner and icon.
 BoxRecord box_read(HWND box);
 // Presses the button (IDOK, IDRETRY, IDCANCEL ...) and waits until the box
 // is gone. Returns 1 when it went away.
