@@ -49,13 +49,21 @@ std::string start_failed() {
                        "Не удается запустить QV3_Update.exe. Попробуйте запустить его самостоятельно.");
 }
 
-const std::vector<int> kOk = {IDOK};
-const std::vector<int> kRetryCancel = {IDCANCEL, IDRETRY};
+// The buttons and the icon of each kind of box.
+struct BoxStyle {
+  std::vector<int> buttons;
+  int icon;
+};
+const BoxStyle kError = {{IDOK}, MB_ICONHAND};
+const BoxStyle kInformation = {{IDOK}, MB_ICONASTERISK};
+const BoxStyle kWarningRetryCancel = {{IDCANCEL, IDRETRY}, MB_ICONEXCLAMATION};
 
-void expect_box(const BoxRecord& box, const char* caption, const std::string& text, const std::vector<int>& buttons) {
+void expect_box(const BoxRecord& box, const char* caption, const std::string& text, const BoxStyle& style) {
   EXPECT_EQ(caption, box.caption);
   EXPECT_EQ(text, box.text);
-  EXPECT_EQ(buttons, box.buttons);
+  EXPECT_EQ(style.buttons, box.buttons);
+  EXPECT_EQ(style.icon, box.icon) << "icon of the box \"" << box.text << "\" (0x10 error, 0x30 warning, 0x40 information)";
+  EXPECT_FALSE(box.owned) << "box \"" << box.text << "\" has an owner window";
   // Wine 8 ignores MB_TOPMOST; where the probe shows that, the style
   // cannot be seen from outside and is not checked.
   if (boxes_can_be_topmost()) {
@@ -105,7 +113,7 @@ TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongComma
     expect_ended(run);
     ASSERT_EQ(1u, run.boxes.size());
     expect_box(run.boxes[0], "Quarn QV Internal Tool",
-               expected_text("Wrong Command Line.", "Неверная командная строка."), kOk);
+               expected_text("Wrong Command Line.", "Неверная командная строка."), kError);
     EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
     EXPECT_EQ("", wait_for_record(run, game.At(std::string(kGameUpdater) + ".log")));
   }
@@ -119,6 +127,21 @@ TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongComma
   EXPECT_EQ(kUserFile, game.Read(kSettings));
   EXPECT_TRUE(game.Exists(kGameUpdater));
   EXPECT_FALSE(game.Exists(kDataUpdater));
+}
+
+TEST(ToolStartUp, QuotesAnywhereInTheProgramNameBelongToTheName) {
+  GameFolder game;
+  game.AddProduct("3.7");
+  game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+  // The start-up code switches in and out of quotes anywhere in the program
+  // name: nothing follows the name here.
+  ToolRun run = run_tool(game.path(), "Z:\\\"Games dir\"\\QV_InternalTool.exe", answer_ok, nullptr, true);
+  expect_ended(run);
+  ASSERT_EQ(1u, run.boxes.size());
+  expect_box(run.boxes[0], "Quarn QV Internal Tool",
+             expected_text("Wrong Command Line.", "Неверная командная строка."), kError);
+  EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
+  EXPECT_TRUE(game.Exists(kGameUpdater));
 }
 
 namespace {
@@ -264,7 +287,7 @@ TEST(ToolRegisterPack, AppendsANewPackSavesAndConfirms) {
   ToolRun run = run_tool(game.path(), " /P:NewPack");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("NewPack"), kOk);
+  expect_box(run.boxes[0], "Quarn QV", installed("NewPack"), kInformation);
   EXPECT_EQ(std::string("<Packs> = \"GrandPack_Rus\", \"NewPack\"\r\n<Language> = \"eng\"\r\n") + '\0',
             game.Read(kSettings));
   EXPECT_EQ("<Packs>\r\n", game.Read(kDefaults));
@@ -284,13 +307,13 @@ TEST(ToolRegisterPack, AKnownPackIsConfirmedWithoutRewritingAndOnlyAsciiLettersF
   ToolRun run = run_tool(game.path(), " /p:grandpack_rus");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("grandpack_rus"), kOk);
+  expect_box(run.boxes[0], "Quarn QV", installed("grandpack_rus"), kInformation);
   EXPECT_EQ(file, game.Read(kSettings)) << "the file was rewritten";
 
   run = run_tool(game.path(), " /p:" + cyrillic_lower);
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed(cyrillic_lower), kOk);
+  expect_box(run.boxes[0], "Quarn QV", installed(cyrillic_lower), kInformation);
   EXPECT_EQ("<Packs> = \"GrandPack_Rus\", \"" + cyrillic_upper + "\", \"" + cyrillic_lower + "\"\r\n" + '\0',
             game.Read(kSettings));
 }
@@ -304,7 +327,7 @@ TEST(ToolRegisterPack, WithoutQelIniTheDefaultsAreSavedAsQelIniAndStayUnchanged)
   ToolRun run = run_tool(game.path(), " /p:NewPack");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("NewPack"), kOk);
+  expect_box(run.boxes[0], "Quarn QV", installed("NewPack"), kInformation);
   EXPECT_EQ(std::string("// defaults\r\n<Packs> = \"Base\", \"NewPack\"\r\n<Language> = \"eng\"") + '\0',
             game.Read(kSettings));
   EXPECT_EQ(defaults, game.Read(kDefaults));
@@ -316,7 +339,7 @@ TEST(ToolRegisterPack, WithoutQelIniTheDefaultsAreSavedAsQelIniAndStayUnchanged)
   run = run_tool(second.path(), " /p:BASE");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("BASE"), kOk);
+  expect_box(run.boxes[0], "Quarn QV", installed("BASE"), kInformation);
   EXPECT_FALSE(second.Exists(kSettings));
   EXPECT_EQ(defaults, second.Read(kDefaults));
 }
@@ -349,7 +372,7 @@ TEST(ToolRegisterPack, AnEmptyNameMatchesAnEmptyOrNonStringValueElseItIsAppended
   ToolRun run = run_tool(game.path(), " /p:");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed(""), kOk);
+  expect_box(run.boxes[0], "Quarn QV", installed(""), kInformation);
   EXPECT_EQ("<Packs> = \"A\", 5\r\n", game.Read(kSettings));
 
   game.Write(kSettings, "<Packs> = \"A\"\r\n");
@@ -366,7 +389,7 @@ TEST(ToolRegisterPack, ANameWithAQuoteIsRefusedBeforeAnyFileIsRead) {
   ToolRun run = run_tool(game.path(), " /p:\"Quoted Pack\"");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", has_quote("\"Quoted Pack\""), std::vector<int>{IDOK});
+  expect_box(run.boxes[0], "Quarn QV", has_quote("\"Quoted Pack\""), kError);
   EXPECT_FALSE(game.Exists(kSettings));
   EXPECT_EQ("<Packs> = \"A\"\r\n", game.Read(kDefaults));
 }
@@ -381,15 +404,44 @@ TEST(ToolRegisterPack, AFailedSaveIsReportedAsAFailure) {
   ToolRun run = run_tool(game.path(), " /p:NewPack");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  BoxRecord box = run.boxes[0];
-  EXPECT_EQ("Quarn QV", box.caption);
-  EXPECT_EQ(save_failed("NewPack"), box.text);
-  EXPECT_EQ(kOk, box.buttons);
-  if (boxes_can_be_topmost()) {
-    EXPECT_TRUE(box.topmost);
-  }
+  expect_box(run.boxes[0], "Quarn QV", save_failed("NewPack"), kError);
   holder.Release();
   EXPECT_EQ(kUserFile, game.Read(kSettings));
+
+  // A hidden file is one that a plain new file may not replace.
+  ASSERT_TRUE(SetFileAttributesA(game.At(kSettings).c_str(), FILE_ATTRIBUTE_HIDDEN));
+  run = run_tool(game.path(), " /p:NewPack");
+  expect_ended(run);
+  ASSERT_EQ(1u, run.boxes.size());
+  expect_box(run.boxes[0], "Quarn QV", save_failed("NewPack"), kError);
+  EXPECT_EQ(kUserFile, game.Read(kSettings));
+  EXPECT_NE(0u, GetFileAttributesA(game.At(kSettings).c_str()) & FILE_ATTRIBUTE_HIDDEN) << "still hidden";
+}
+
+TEST(ToolRegisterPack, SavesInTheDeepestGameFolderWhereQelIniFits) {
+  GameFolder game;
+  // Game folder of 232 characters: "<folder>\_QV3_Data\Settings\qel.ini" is 259.
+  const int depth = 232 - static_cast<int>(game.path().size()) - 1;
+  ASSERT_GT(depth, 0);
+  ASSERT_LE(depth, 255) << "one folder name on Linux";
+  const std::string deep = std::string(static_cast<size_t>(depth), 'd');
+  const std::string settings = deep + "\\" + kSettings;
+  ASSERT_EQ(259u, game.At(settings).size());
+  game.Write(settings, "<Packs>\r\n");
+  ToolRun run = run_tool(game.At(deep), " /p:New");
+  expect_ended(run);
+  ASSERT_EQ(1u, run.boxes.size());
+  expect_box(run.boxes[0], "Quarn QV", installed("New"), kInformation);
+  EXPECT_EQ(std::string("<Packs> = \"New\"\r\n") + '\0', game.Read(settings));
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(game.At(deep + "\\_QV3_Data\\Settings\\*").c_str(), &data);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  do {
+    if (strcmp(data.cFileName, ".") != 0 && strcmp(data.cFileName, "..") != 0) names.push_back(data.cFileName);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  EXPECT_EQ(std::vector<std::string>{"qel.ini"}, names) << "nothing else is left in the settings folder";
 }
 
 TEST(ToolRegisterPack, AQelIniThatExistsButCannotBeReadIsNeverReplacedByTheDefaults) {
@@ -581,7 +633,7 @@ TEST(ToolUpdate, AFailedStartShowsTheErrorBoxThenAsksExplorerToSelectTheUpdater)
   ToolRun run = run_tool(game.path(), " update");
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Update", start_failed(), kOk);
+  expect_box(run.boxes[0], "Quarn QV Update", start_failed(), kError);
   // The Explorer window that the tool opened stays after it: read its
   // command line, then close it.
   std::vector<std::string> explorers;
@@ -623,8 +675,8 @@ TEST(ToolUpdate, WhileTheGameHoldsItsLibraryEachProbeAsksUntilRetryFindsItFree) 
   ToolRun run = run_tool(game.path(), " update", scripted_answer, &script);
   expect_ended(run);
   ASSERT_EQ(2u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Update", close_game(), kRetryCancel);
-  expect_box(run.boxes[1], "Quarn QV Update", close_game(), kRetryCancel);
+  expect_box(run.boxes[0], "Quarn QV Update", close_game(), kWarningRetryCancel);
+  expect_box(run.boxes[1], "Quarn QV Update", close_game(), kWarningRetryCancel);
   EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
             wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
 }
@@ -647,7 +699,7 @@ TEST(ToolUpdate, ARunningLauncherHoldsItsProgramFileUntilItEnds) {
   ToolRun run = run_tool(game.path(), " update", end_launcher_then_retry, &launcher);
   expect_ended(run);
   ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kRetryCancel);
+  expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kWarningRetryCancel);
   EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
             wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
 }
@@ -664,7 +716,7 @@ TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
     ToolRun run = run_tool(game.path(), " update", answer_cancel);
     expect_ended(run);
     ASSERT_EQ(1u, run.boxes.size());
-    expect_box(run.boxes[0], "Quarn QV Update", close_game(), kRetryCancel);
+    expect_box(run.boxes[0], "Quarn QV Update", close_game(), kWarningRetryCancel);
     EXPECT_TRUE(game.Exists(kGameUpdater));
     EXPECT_FALSE(game.Exists(kDataUpdater));
     EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
@@ -682,8 +734,8 @@ TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
     ToolRun run = run_tool(game.path(), " update", scripted_answer, &script);
     expect_ended(run);
     ASSERT_EQ(2u, run.boxes.size());
-    expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kRetryCancel);
-    expect_box(run.boxes[1], "Quarn QV Update", close_launcher(), kRetryCancel);
+    expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kWarningRetryCancel);
+    expect_box(run.boxes[1], "Quarn QV Update", close_launcher(), kWarningRetryCancel);
     EXPECT_TRUE(game.Exists(kGameUpdater));
     EXPECT_FALSE(game.Exists(kDataUpdater));
     EXPECT_EQ("", wait_for_record(run, game.At(std::string(kGameUpdater) + ".log")));
