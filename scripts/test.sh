@@ -90,6 +90,9 @@ if [ "${QV_QUICK:-0}" != 1 ]; then
 
   echo "== fuzzing the settings reader and writer for ${fuzz_seconds}s"
   if bash scripts/fuzz.sh "$fuzz_seconds"; then step_ok "fuzzing"; else step_fail "fuzzing"; fi
+  command_line_seconds=${QV_FUZZ_COMMAND_LINE_SECONDS:-30}
+  echo "== fuzzing the command-line scanner for ${command_line_seconds}s"
+  if bash scripts/fuzz.sh "$command_line_seconds" command_line; then step_ok "fuzzing the command line"; else step_fail "fuzzing the command line"; fi
 fi
 
 echo
