@@ -81,8 +81,8 @@ bool box_shows(HWND box, const RECT& r) {
 // A box's icon handle belongs to the box's process (Wine refuses it to any
 // other), so the icon is recognised by its picture: the icon control's
 // pixels on the screen must equal one system icon drawn here on the same
-// background. Retried for a while, since the box may not be painted yet or
-// another program's window may lie over it.
+// background. Retried for up to 5 s, since on a busy machine the box may
+// not be painted yet, or another program's box may lie over it for a while.
 int read_icon(HWND box) {
   HWND control = nullptr;
   EnumChildWindows(box, find_icon_proc, reinterpret_cast<LPARAM>(&control));
@@ -94,7 +94,7 @@ int read_icon(HWND box) {
                       {IDI_QUESTION, MB_ICONQUESTION},
                       {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
                       {IDI_ASTERISK, MB_ICONASTERISK}};
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
     if (attempt > 0) Sleep(10);
     RECT rect;
     if (!IsWindow(control) || !GetWindowRect(control, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
