@@ -169,6 +169,8 @@ constexpr StartupCase kStartupCases[] = {
     {"count",       "lib",     kNoFault,        2,       kStandard, 0,          kArgCount,   kWholeStartUp, kBlankNone},
     // Nothing published: all three are created with 0; version 0, no folders.
     {"absent",      "lib",     kNoFault,        kAbsent, kNoDirs,   kAbsent,    kNoArg,      kWholeStartUp, kBlankNone},
+    // No version but folders: the version reads 0, so the own pack goes.
+    {"no-version",  "lib",     kNoFault,        kAbsent, kStandard, kWholeList, kNoArg,      kWholeStartUp, kBlankOwn},
     // A count without an array, and an array with an entry that is none: the
     // plug-in skips what names no folder.
     {"no-array",    "lib",     kNoFault,        2,       kNoDirs,   3,          kNoArg,      kWholeStartUp, kBlankNone},
