@@ -104,11 +104,20 @@ def version_of(pe):
 
 
 class Checks(unittest.TestCase):
-    """Checks that both deliverables share."""
+    """Checks that both deliverables share; `file` names the one a case reads."""
 
-    def check_i386_pe32(self, pe):
+    file = None
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.file:
+            cls.pe = image(cls.file)
+
+    def check_header(self, pe, dll):
         self.assertEqual(pe.FILE_HEADER.Machine, I386, "machine 0x%X" % pe.FILE_HEADER.Machine)
         self.assertEqual(pe.OPTIONAL_HEADER.Magic, PE32, "optional header magic 0x%X" % pe.OPTIONAL_HEADER.Magic)
+        flags = pe.FILE_HEADER.Characteristics
+        self.assertEqual(bool(flags & DLL_FLAG), dll, "characteristics 0x%04X" % flags)
 
     def check_imports_within(self, pe, allowed):
         dlls = list(imports(pe))
@@ -147,14 +156,10 @@ class Checks(unittest.TestCase):
 class ToolImage(Checks):
     """QV_InternalTool.exe."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.pe = image("tool")
+    file = "tool"
 
     def test_is_a_32_bit_gui_program(self):
-        self.check_i386_pe32(self.pe)
-        flags = self.pe.FILE_HEADER.Characteristics
-        self.assertFalse(flags & DLL_FLAG, "characteristics 0x%04X carry the DLL flag" % flags)
+        self.check_header(self.pe, dll=False)
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 2, "subsystem %d" % self.pe.OPTIONAL_HEADER.Subsystem)
 
     def test_imports_only_system_libraries(self):
@@ -197,14 +202,10 @@ class ToolImage(Checks):
 class PluginImage(Checks):
     """QV_PLUGIN.dll."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.pe = image("plugin")
+    file = "plugin"
 
     def test_is_an_i386_dll_that_exports_nothing(self):
-        self.check_i386_pe32(self.pe)
-        flags = self.pe.FILE_HEADER.Characteristics
-        self.assertTrue(flags & DLL_FLAG, "characteristics 0x%04X" % flags)
+        self.check_header(self.pe, dll=True)
         exports = getattr(self.pe, "DIRECTORY_ENTRY_EXPORT", None)
         count = exports.struct.NumberOfFunctions if exports else 0
         self.assertEqual(count, 0, "%d exported functions" % count)
