@@ -10,8 +10,8 @@ build=$root/build/win
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/bench-plugin-config.log" 2>&1 ||
   { cat "$build/bench-plugin-config.log"; echo "bench-plugin: configuration failed"; exit 1; }
-cmake --build "$build" -j 2 --target QV_PLUGIN qv_plugin_host qv_splicer_standin_lib >/dev/null ||
+cmake --build "$build" -j 2 --target qv_plugin_bench >/dev/null ||
   { echo "bench-plugin: build failed"; exit 1; }
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$root/build/wine"
-exec wine "$build/standins/plugin/qv_plugin_host.exe" bench "${1:-30}"
+exec wine "$build/bench/qv_plugin_bench.exe" "${1:-30}"

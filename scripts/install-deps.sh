@@ -11,7 +11,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
       cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
-      googletest libbenchmark-dev locales python3)
+      googletest libbenchmark-dev locales python3 python3-pefile)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if ((${#need[@]})); then

@@ -61,6 +61,12 @@ const void* hook_ops[32];
 
 }  // namespace
 
+int16_t item_field(const HostItem& item, int offset) {
+  int16_t v;
+  std::memcpy(&v, &item.bytes[offset], 2);
+  return v;
+}
+
 void host_hook_init(HostHook* hook, void* default_function) {
   for (int i = 0; i < 32; ++i) hook_ops[i] = reinterpret_cast<const void*>(&hook_misuse);
   hook_ops[11] = reinterpret_cast<const void*>(&hook_default);
@@ -74,38 +80,24 @@ void* host_find_item_address() { return reinterpret_cast<void*>(&find_item); }
 void* host_file_routine_address() { return reinterpret_cast<void*>(&file_routine); }
 void* host_file_quick_address() { return reinterpret_cast<void*>(&file_quick); }
 
-uint32_t call_stdcall2(void* fn, uint32_t a, uint32_t b, int32_t* esp_delta) {
+uint32_t call_with_stack(void* fn, const uint32_t* args, int n, int32_t* esp_delta) {
   uint32_t result;
   int32_t delta;
   asm volatile(
       "movl %%esp, %%esi\n\t"
-      "pushl %[b]\n\t"
-      "pushl %[a]\n\t"
-      "call *%[fn]\n\t"
+      "1:\n\t"
+      "testl %%ecx, %%ecx\n\t"
+      "jz 2f\n\t"
+      "pushl -4(%%edx,%%ecx,4)\n\t"
+      "decl %%ecx\n\t"
+      "jmp 1b\n\t"
+      "2:\n\t"
+      "call *%%ebx\n\t"
       "movl %%esp, %%edi\n\t"
       "subl %%esi, %%edi\n\t"
       "movl %%esi, %%esp\n\t"
-      : "=a"(result), "=D"(delta), [a] "+c"(a), [b] "+d"(b)
-      : [fn] "b"(fn)
-      : "esi", "memory", "cc");
-  *esp_delta = delta;
-  return result;
-}
-
-uint32_t call_cdecl3(void* fn, uint32_t a, uint32_t b, uint32_t c, int32_t* esp_delta) {
-  uint32_t result;
-  int32_t delta;
-  asm volatile(
-      "movl %%esp, %%esi\n\t"
-      "pushl %[c]\n\t"
-      "pushl %[b]\n\t"
-      "pushl %[a]\n\t"
-      "call *%[fn]\n\t"
-      "movl %%esp, %%edi\n\t"
-      "subl %%esi, %%edi\n\t"
-      "movl %%esi, %%esp\n\t"
-      : "=a"(result), "=D"(delta), [a] "+c"(a), [b] "+d"(b)
-      : [fn] "b"(fn), [c] "0"(c)
+      : "=a"(result), "=D"(delta), "+c"(n), "+d"(args)
+      : "b"(fn)
       : "esi", "memory", "cc");
   *esp_delta = delta;
   return result;

@@ -1,6 +1,6 @@
 // The stand-in host's own routines that the plug-in's hooks reach, the host's
-// SplicerHook objects that hand them out as default functions, and callers
-// that measure the stack around a hook call.
+// SplicerHook objects that hand them out as default functions, and a caller
+// that measures the stack around a hook call.
 #pragma once
 #include <cstdint>
 
@@ -9,6 +9,8 @@
 struct HostItem {
   unsigned char bytes[40];
 };
+// The 16-bit value at a byte offset of the item.
+int16_t item_field(const HostItem& item, int offset);
 
 struct HostDialog {
   int has100, has101;
@@ -54,9 +56,8 @@ void* host_file_routine_address();
 // A file routine that always succeeds at once (benchmarks).
 void* host_file_quick_address();
 
-// Calls fn(a, b) as stdcall; *esp_delta gets esp after the call minus esp
-// before the arguments were pushed (0 when the callee removed both).
-uint32_t call_stdcall2(void* fn, uint32_t a, uint32_t b, int32_t* esp_delta);
-// Calls fn(a, b, c) as cdecl; *esp_delta as above (-12 when the callee left
-// the three arguments for the caller to remove, as cdecl wants).
-uint32_t call_cdecl3(void* fn, uint32_t a, uint32_t b, uint32_t c, int32_t* esp_delta);
+// Pushes args[n-1] down to args[0] (args[0] ends on top), calls fn and gives
+// its eax; *esp_delta gets esp after the call minus esp before the pushes:
+// 0 when the callee removed its arguments (stdcall), -4n when it left them
+// for the caller to remove (cdecl).
+uint32_t call_with_stack(void* fn, const uint32_t* args, int n, int32_t* esp_delta);

@@ -136,55 +136,50 @@ int write_host(uint32_t address, const void* bytes, uint32_t width) {
   return 1;
 }
 
+// Records a call that names an owner or a variable.
+StandinCall* record_named(int32_t kind, const void* object, const char* name) {
+  StandinCall* call = record(kind, object);
+  copy_text(call->text, name);
+  return call;
+}
+
+// Records what a call gives back, and gives it.
+template <typename T>
+T* gives(StandinCall* call, T* result) {
+  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result));
+  return result;
+}
+
 // Library slots.
 Instance* __stdcall create_instance(Library* self, const char* owner) {
   WorkTimer timer;
-  StandinCall* call = record(kCallCreateInstance, self);
-  copy_text(call->text, owner);
-  Instance* instance = nullptr;
-  if (!control.create_instance_fails && owner != nullptr && find_instance(owner) == nullptr)
-    instance = new_instance(owner);
-  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(instance));
-  return instance;
+  StandinCall* call = record_named(kCallCreateInstance, self, owner);
+  const bool ok = !control.create_instance_fails && owner != nullptr && find_instance(owner) == nullptr;
+  return gives(call, ok ? new_instance(owner) : nullptr);
 }
 
 Instance* __stdcall get_instance(Library* self, const char* owner) {
   WorkTimer timer;
-  StandinCall* call = record(kCallGetInstance, self);
-  copy_text(call->text, owner);
-  Instance* instance = owner != nullptr ? find_instance(owner) : nullptr;
-  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(instance));
-  return instance;
+  return gives(record_named(kCallGetInstance, self, owner), owner != nullptr ? find_instance(owner) : nullptr);
 }
 
 Variable* __stdcall create_variable(Library* self, const char* name, uint32_t initial) {
   WorkTimer timer;
-  StandinCall* call = record(kCallCreateVariable, self);
-  copy_text(call->text, name);
+  StandinCall* call = record_named(kCallCreateVariable, self, name);
   call->value = initial;
-  Variable* variable = nullptr;
-  if (!control.create_variable_fails && name != nullptr && find_variable(name) == nullptr)
-    variable = new_variable(name, initial);
-  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(variable));
-  return variable;
+  const bool ok = !control.create_variable_fails && name != nullptr && find_variable(name) == nullptr;
+  return gives(call, ok ? new_variable(name, initial) : nullptr);
 }
 
 Variable* __stdcall find_variable_slot(Library* self, const char* name) {
   WorkTimer timer;
-  StandinCall* call = record(kCallFindVariable, self);
-  copy_text(call->text, name);
-  Variable* variable = name != nullptr ? find_variable(name) : nullptr;
-  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(variable));
-  return variable;
+  return gives(record_named(kCallFindVariable, self, name), name != nullptr ? find_variable(name) : nullptr);
 }
 
 // Variable slot.
 uint32_t* __stdcall value_address(Variable* self) {
   WorkTimer timer;
-  StandinCall* call = record(kCallValueAddress, self);
-  copy_text(call->text, self->name);
-  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&self->cell));
-  return &self->cell;
+  return gives(record_named(kCallValueAddress, self, self->name), &self->cell);
 }
 
 // Instance slots.
@@ -302,10 +297,7 @@ struct Tables {
 // The library's entry: no arguments, gives the root object.
 extern "C" __stdcall void* GetSplicerX86() {
   WorkTimer timer;
-  StandinCall* call = record(kCallEntry, nullptr);
-  void* root = control.entry_gives_none ? nullptr : &library;
-  call->result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root));
-  return root;
+  return gives<void>(record(kCallEntry, nullptr), control.entry_gives_none ? nullptr : &library);
 }
 
 extern "C" StandinControl* standin_control() { return &control; }
