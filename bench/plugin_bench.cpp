@@ -20,6 +20,7 @@
 #include "host_memory.h"
 #include "host_packs.h"
 #include "host_routines.h"
+#include "win_text.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ DllEntry map_without_entry(const std::string& path, HMODULE* module) {
 // the difference is the plug-in's own start-up, apart from the loader's work
 // of mapping a DLL. Gives the file hook of the first load.
 void* bench_startup(const std::string& plugin_path, const std::string& work_dir, int loads) {
-  const std::string empty = exe_dir() + "\\qv_empty.dll";
+  const std::string empty = program_folder() + "\\qv_empty.dll";
   std::vector<std::string> copies, empties;
   for (int i = 0; i < loads; ++i) {
     copies.push_back(copy_of(plugin_path, work_dir + "\\QV_PLUGIN_" + std::to_string(i) + ".dll"));
@@ -184,7 +185,7 @@ void bench_file_hook(void* file_hook) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string plugin_path = exe_dir() + "\\..\\plugin\\QV_PLUGIN.dll";
+  std::string plugin_path = program_folder() + "\\..\\plugin\\QV_PLUGIN.dll";
   int loads = 30;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
   setup_host_memory();
   const std::string work_dir = make_work_dir();
   if (!SetCurrentDirectoryA(work_dir.c_str())) fatal("SetCurrentDirectoryA work folder");
-  load_standin(exe_dir() + "\\..\\standins\\plugin\\lib");
+  load_standin(program_folder() + "\\..\\standins\\plugin\\lib");
   void* file_hook = bench_startup(plugin_path, work_dir, loads);
   if (file_hook == nullptr) fatal("bench: no file hook");
   bench_file_hook(file_hook);

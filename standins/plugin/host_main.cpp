@@ -19,11 +19,13 @@
 #include "host_files.h"
 #include "host_memory.h"
 #include "host_scenarios.h"
+#include "win_text.h"
 
 int main(int argc, char** argv) {
   HostRun run;
   std::string scenario;
-  run.standins = exe_dir();
+  run.standins = program_folder();
+  if (run.standins.empty()) fatal("GetModuleFileNameA");
   run.plugin_path = run.standins + "\\..\\..\\plugin\\QV_PLUGIN.dll";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -7,32 +7,16 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "box_watcher.h"
 #include "error_box.h"
 #include "guarded_alloc.h"
+#include "win_child.h"
+#include "win_text.h"
 #ifdef QV_PLUGIN_BUILD
 #include "trace_log.h"
 #endif
 
 namespace {
-std::string self_path() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return path;
-}
-
-int answer_ok(void*, int, const BoxRecord&) { return IDOK; }
-
-struct ChildRun {
-  DWORD exit_code = 0;
-  bool saw_box = false;
-  std::string caption, text;
-  int icon = 0;
-  bool owned = false;
-};
-
 // The longest text the error box shows.
 #ifdef QV_PLUGIN_BUILD
 const size_t kLongestBoxText = 519;
@@ -43,28 +27,8 @@ const size_t kLongestBoxText = 511;
 // Starts this test program in a child mode, answers its box with OK when one
 // appears (under Xvfb), and waits for it to end.
 ChildRun run_child(const char* mode) {
-  ChildRun run;
-  std::string command = "\"" + self_path() + "\" " + mode;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    ADD_FAILURE() << "CreateProcessA failed with " << GetLastError();
-    return run;
-  }
-  std::vector<BoxRecord> boxes;
-  box_watch_process(pi.hProcess, pi.dwProcessId, answer_ok, nullptr, &boxes, 30000);
-  if (!boxes.empty()) {
-    run.saw_box = true;
-    run.caption = boxes[0].caption;
-    run.text = boxes[0].text;
-    run.icon = boxes[0].icon;
-    run.owned = boxes[0].owned;
-  }
-  WaitForSingleObject(pi.hProcess, 30000);
-  GetExitCodeProcess(pi.hProcess, &run.exit_code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  const ChildRun run = run_watched("", "\"" + program_path() + "\" " + mode, "", answer_ok, nullptr, 30000);
+  if (!run.started) ADD_FAILURE() << "CreateProcessW failed with " << run.start_error;
   return run;
 }
 
@@ -89,13 +53,14 @@ TEST(AllocationFailure, ShowsTheBoxThenEndsTheProcessWithCode1) {
   const ChildRun run = run_child("--exhaust-heap");
   EXPECT_EQ(run.exit_code, 1u) << "guarded_alloc must end the process, never return without a block";
   if (!have_display()) GTEST_SKIP() << "no display: the box cannot be seen";
-  ASSERT_TRUE(run.saw_box);
-  EXPECT_EQ(run.caption, "Error");
-  EXPECT_EQ(run.icon, MB_ICONHAND) << "the error icon";
-  EXPECT_FALSE(run.owned);
+  ASSERT_FALSE(run.boxes.empty()) << "no box seen";
+  const BoxRecord& box = run.boxes[0];
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.icon, MB_ICONHAND) << "the error icon";
+  EXPECT_FALSE(box.owned);
   const std::string prefix = "CANN'T QV_ALLOC from ";
-  ASSERT_EQ(run.text.compare(0, prefix.size(), prefix), 0) << run.text;
-  const std::string address = run.text.substr(prefix.size());
+  ASSERT_EQ(box.text.compare(0, prefix.size(), prefix), 0) << box.text;
+  const std::string address = box.text.substr(prefix.size());
   ASSERT_FALSE(address.empty());
   EXPECT_NE(address[0], '0') << "no leading zeros: " << address;
   EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << address;
@@ -104,9 +69,9 @@ TEST(AllocationFailure, ShowsTheBoxThenEndsTheProcessWithCode1) {
 TEST(ErrorBox, ALongTextIsCutToTheBuffer) {
   if (!have_display()) GTEST_SKIP() << "no display: the box cannot be seen";
   const ChildRun run = run_child("--long-box");
-  ASSERT_TRUE(run.saw_box);
-  EXPECT_EQ(run.caption, "Error");
-  EXPECT_EQ(run.text, std::string(kLongestBoxText, 'w')) << "length " << run.text.size();
+  ASSERT_FALSE(run.boxes.empty()) << "no box seen";
+  EXPECT_EQ(run.boxes[0].caption, "Error");
+  EXPECT_EQ(run.boxes[0].text, std::string(kLongestBoxText, 'w')) << "length " << run.boxes[0].text.size();
   EXPECT_EQ(run.exit_code, 0u);
 }
 

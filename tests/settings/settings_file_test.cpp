@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "guarded_alloc.h"
 #include "item_dump.h"
 #include "settings_document.h"
+#include "win_files.h"
+#include "win_holder.h"
 #include "worked_examples.h"
 
 namespace {
@@ -29,61 +30,25 @@ class FileTest : public testing::Test {
   std::string start;
 
   void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    char name[MAX_PATH];
-    GetTempFileNameA(temp, "qvt", 0, name);
-    DeleteFileA(name);
-    ASSERT_TRUE(CreateDirectoryA(name, nullptr)) << "CreateDirectoryA failed with " << GetLastError();
-    folder = name;
+    folder = make_temp_folder("qvt");
+    ASSERT_FALSE(folder.empty()) << "CreateDirectoryW failed with " << GetLastError();
     start = current_directory();
   }
   void TearDown() override {
     SetCurrentDirectoryA(start.c_str());
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string path = folder + "\\" + data.cFileName;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      } while (FindNextFileA(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
+    if (!folder.empty()) remove_tree(folder);
   }
 
   std::string path(const char* name) const { return folder + "\\" + name; }
 
   void write_file(const char* name, const std::string& bytes) const {
-    HANDLE f = CreateFileA(path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "CreateFileA failed with " << GetLastError();
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
+    ASSERT_EQ(::write_file(path(name), bytes), 1) << "CreateFileW or WriteFile failed with " << GetLastError();
   }
-
-  std::string read_file(const char* name) const {
-    std::string bytes;
-    HANDLE f = CreateFileA(path(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    char chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(f, chunk, sizeof chunk, &n, nullptr) && n > 0) bytes.append(chunk, n);
-    CloseHandle(f);
-    return bytes;
-  }
+  std::string read_file(const char* name) const { return ::read_file(path(name)); }
 
   int file_count() const {
     int count = 0;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    for (const std::string& name : folder_names(folder)) count += name.back() != '\\' ? 1 : 0;
     return count;
   }
 };
@@ -275,6 +240,7 @@ TEST_F(FileTest, AHiddenOrSystemFileIsNotReplaced) {
   // As a create of a plain new file over it would: access denied.
   const std::string old = "<Packs> = \"Old\"";
   for (DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    SCOPED_TRACE(attribute == FILE_ATTRIBUTE_HIDDEN ? "hidden" : "system");
     write_file("qel.ini", old);
     ASSERT_TRUE(SetFileAttributesA(path("qel.ini").c_str(), attribute));
     SettingsDocument d;
@@ -323,6 +289,7 @@ TEST_F(FileTest, SaveOfADocumentNeverLoadedCreatesNoFile) {
 TEST_F(FileTest, WorkedExamplesAreSavedWithOneNulByteMore) {
   for (int i = 0; i < kWrittenExampleCount; ++i) {
     const WrittenExample& e = kWrittenExamples[i];
+    SCOPED_TRACE(e.name);
     SettingsDocument d;
     e.build(d);
     ASSERT_EQ(d.SaveFile("example.ini", folder.c_str()), 1) << e.name << ": lastError " << d.lastError;
@@ -336,23 +303,9 @@ TEST_F(FileTest, WorkedExamplesAreSavedWithOneNulByteMore) {
 TEST_F(FileTest, AFileHeldByAnotherProcessIsNeitherReadNorReplaced) {
   const std::string old = std::string(kExample) + std::string(1, '\0');
   write_file("qel.ini", old);
-  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  char ready_name[64], release_name[64];
-  // The holder opens the events by name.
-  std::snprintf(ready_name, sizeof ready_name, "qv-settings-ready-%lu", GetCurrentProcessId());
-  std::snprintf(release_name, sizeof release_name, "qv-settings-release-%lu", GetCurrentProcessId());
-  CloseHandle(ready);
-  CloseHandle(release);
-  ready = CreateEventA(nullptr, TRUE, FALSE, ready_name);
-  release = CreateEventA(nullptr, TRUE, FALSE, release_name);
-  std::string command = std::string("\"") + QV_HOLDER_EXE + "\" \"" + path("qel.ini") + "\" none " + ready_name + " " + release_name;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-      << "CreateProcessA failed with " << GetLastError();
-  ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0) << "the holder did not open the file";
+  Holder holder(path("qel.ini"), "none");
+  ASSERT_TRUE(holder.started()) << "CreateProcessW failed with " << holder.start_error();
+  ASSERT_TRUE(holder.holding()) << "the holder did not open the file";
   uint32_t error = 0;
   EXPECT_EQ(SettingsDocument::OpenFile("qel.ini", folder.c_str(), &error), nullptr);
   EXPECT_EQ(error, 32u);
@@ -360,12 +313,7 @@ TEST_F(FileTest, AFileHeldByAnotherProcessIsNeitherReadNorReplaced) {
   fill(d);
   EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 0);
   EXPECT_EQ(d.lastError, 32u);
-  SetEvent(release);
-  WaitForSingleObject(pi.hProcess, 20000);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  CloseHandle(ready);
-  CloseHandle(release);
+  holder.Release();
   EXPECT_EQ(read_file("qel.ini"), old);
   EXPECT_EQ(file_count(), 1);
   EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 1) << "once it lets go, the save goes through";

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "box_watcher.h"
+#include "win_child.h"
 
 namespace {
 struct Run {
   std::vector<int> answers;
   std::string pictures;
-  HWND last = nullptr;
 };
 
 int button_of(const std::string& word) {
@@ -57,20 +57,17 @@ int answer_box(Run* run, int index, const BoxRecord& box, const char* picture) {
   return button;
 }
 
-}  // namespace
-
-// The box under watch is kept here so that the answer function can picture it.
-static HWND current_box = nullptr;
-
-static int answer_and_picture(void* context, int index, const BoxRecord& box) {
+// Pictures the box, then prints it and chooses its answer.
+int answer_and_picture(void* context, int index, const BoxRecord& box) {
   Run* run = static_cast<Run*>(context);
   char picture[MAX_PATH];
   snprintf(picture, sizeof picture, "%s\\box-%02d.bmp", run->pictures.c_str(), index + 1);
   // Give the box time to paint before its picture is taken.
   Sleep(400);
-  if (!box_save_bmp(current_box, picture)) snprintf(picture, sizeof picture, "(none: the screen could not be read)");
+  if (!box_save_bmp(box.window, picture)) snprintf(picture, sizeof picture, "(none: the screen could not be read)");
   return answer_box(run, index, box, picture);
 }
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 5) {
@@ -87,34 +84,13 @@ int main(int argc, char** argv) {
     if (comma > start) run.answers.push_back(button_of(answers.substr(start, comma - start)));
     start = comma + 1;
   }
-  std::string command_line = std::string("\"") + argv[4] + "\"" + (argc > 5 ? argv[5] : "");
-
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, argv[3], &startup, &process)) {
-    fprintf(stderr, "cannot start %s: error %lu\n", command_line.c_str(), GetLastError());
+  const std::string command_line = std::string("\"") + argv[4] + "\"" + (argc > 5 ? argv[5] : "");
+  const ChildRun child = run_watched("", command_line, argv[3], answer_and_picture, &run, 60000);
+  if (!child.started) {
+    fprintf(stderr, "cannot start %s: error %lu\n", command_line.c_str(), child.start_error);
     return 3;
   }
-  std::vector<BoxRecord> boxes;
-  const DWORD begin = GetTickCount();
-  int ended = 0;
-  for (;;) {
-    if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) {
-      ended = 1;
-      break;
-    }
-    if (GetTickCount() - begin > 60000) break;
-    current_box = box_find(process.dwProcessId);
-    if (current_box == nullptr) continue;
-    BoxRecord record = box_read(current_box);
-    record.answer = answer_and_picture(&run, static_cast<int>(boxes.size()), record);
-    boxes.push_back(record);
-    box_press(current_box, record.answer);
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  printf("%s: %s, exit code %lu, %d box(es)\n", ended ? "ended" : "still running", command_line.c_str(), code,
-         static_cast<int>(boxes.size()));
-  return ended ? 0 : 1;
+  printf("%s: %s, exit code %lu, %d box(es)\n", child.ended ? "ended" : "ended after 60 s by force", command_line.c_str(),
+         child.exit_code, static_cast<int>(child.boxes.size()));
+  return child.ended ? 0 : 1;
 }

@@ -127,6 +127,7 @@ HWND box_find(DWORD process_id) {
 
 BoxRecord box_read(HWND box) {
   BoxRecord record;
+  record.window = box;
   char text[2048];
   int n = GetWindowTextA(box, text, sizeof text);
   record.caption.assign(text, n > 0 ? n : 0);

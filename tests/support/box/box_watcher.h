@@ -8,6 +8,7 @@
 #include <vector>
 
 struct BoxRecord {
+  HWND window = nullptr;     // the box, until it is answered
   std::string caption;       // GetWindowTextA
   std::string text;          // GetDlgItemTextA with id 0xFFFF
   std::vector<int> buttons;  // ids of the visible push buttons, ascending
