@@ -7,8 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
-
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,35 +18,10 @@ const char kSettings[] = "_QV3_Data\\Settings\\qel.ini";
 const char kDefaults[] = "_QV3_Data\\Settings\\#default#qel.ini";
 const char kDataUpdater[] = "_QV3_Data\\QV3_Update.exe";
 const char kGameUpdater[] = "QV3_Update.exe";
+// What GameFolder::Read gives for a file that is not there.
+const char kNone[] = "<missing>";
 
-// Pack names go in as bytes, the texts around them in the run's language.
-std::string with_pack(const char* english_before, const char* english_after, const char* russian_before,
-                      const char* russian_after, const std::string& pack) {
-  return russian_run() ? cp1251(russian_before) + pack + cp1251(russian_after)
-                       : english_before + pack + english_after;
-}
-std::string installed(const std::string& pack) {
-  return with_pack("", " was successfully installed.", "Установка ", " успешно завершена.", pack);
-}
-std::string save_failed(const std::string& pack) {
-  return with_pack("Installation of ", " failed: the settings file could not be saved.", "Не удалось установить ",
-                   ": не удалось сохранить файл настроек.", pack);
-}
-std::string has_quote(const std::string& pack) {
-  return with_pack("Installation of ", " failed: a pack name must not contain quotation marks.",
-                   "Не удалось установить ", ": имя пакета не должно содержать кавычки.", pack);
-}
-std::string close_game() {
-  return expected_text("Please close Quarn QV Game and retry.", "Пожалуйста, закройте игру и нажмите 'Повтор'");
-}
-std::string close_launcher() {
-  return expected_text("Please close QV_Launcher.exe and retry.",
-                       "Пожалуйста, закройте QV_Launcher.exe и нажмите 'Повтор'");
-}
-std::string start_failed() {
-  return expected_text("Cann't launch QV3_Update.exe. Try to launch it manually.",
-                       "Не удается запустить QV3_Update.exe. Попробуйте запустить его самостоятельно.");
-}
+const std::string kUserFile = "<Packs> = \"GrandPack_Rus\"\r\n<Language> = \"eng\"\r\n";
 
 // The buttons and the icon of each kind of box.
 struct BoxStyle {
@@ -58,11 +32,71 @@ const BoxStyle kError = {{IDOK}, MB_ICONHAND};
 const BoxStyle kInformation = {{IDOK}, MB_ICONASTERISK};
 const BoxStyle kWarningRetryCancel = {{IDCANCEL, IDRETRY}, MB_ICONEXCLAMATION};
 
-void expect_box(const BoxRecord& box, const char* caption, const std::string& text, const BoxStyle& style) {
-  EXPECT_EQ(caption, box.caption);
-  EXPECT_EQ(text, box.text);
-  EXPECT_EQ(style.buttons, box.buttons);
-  EXPECT_EQ(style.icon, box.icon) << "icon of the box \"" << box.text << "\" (0x10 error, 0x30 warning, 0x40 information)";
+// A box that the tool is to show: caption, text in the run's language, kind
+// (none: only the text is checked).
+struct ExpectedBox {
+  const char* caption;
+  std::string text;
+  const BoxStyle* style;
+};
+
+// Pack names go in as bytes, the texts around them in the run's language.
+std::string with_pack(const char* english_before, const char* english_after, const char* russian_before,
+                      const char* russian_after, const std::string& pack) {
+  return russian_run() ? cp1251(russian_before) + pack + cp1251(russian_after)
+                       : english_before + pack + english_after;
+}
+ExpectedBox installed(const std::string& pack) {
+  return {"Quarn QV", with_pack("", " was successfully installed.", "Установка ", " успешно завершена.", pack),
+          &kInformation};
+}
+ExpectedBox save_failed(const std::string& pack) {
+  return {"Quarn QV",
+          with_pack("Installation of ", " failed: the settings file could not be saved.", "Не удалось установить ",
+                    ": не удалось сохранить файл настроек.", pack),
+          &kError};
+}
+ExpectedBox has_quote(const std::string& pack) {
+  return {"Quarn QV",
+          with_pack("Installation of ", " failed: a pack name must not contain quotation marks.",
+                    "Не удалось установить ", ": имя пакета не должно содержать кавычки.", pack),
+          &kError};
+}
+ExpectedBox wrong_command_line() {
+  return {"Quarn QV Internal Tool", expected_text("Wrong Command Line.", "Неверная командная строка."), &kError};
+}
+ExpectedBox close_game() {
+  return {"Quarn QV Update",
+          expected_text("Please close Quarn QV Game and retry.", "Пожалуйста, закройте игру и нажмите 'Повтор'"),
+          &kWarningRetryCancel};
+}
+ExpectedBox close_launcher() {
+  return {"Quarn QV Update",
+          expected_text("Please close QV_Launcher.exe and retry.",
+                        "Пожалуйста, закройте QV_Launcher.exe и нажмите 'Повтор'"),
+          &kWarningRetryCancel};
+}
+ExpectedBox start_failed() {
+  return {"Quarn QV Update",
+          expected_text("Cann't launch QV3_Update.exe. Try to launch it manually.",
+                        "Не удается запустить QV3_Update.exe. Попробуйте запустить его самостоятельно."),
+          &kError};
+}
+
+// A box checked by its text alone, where the case is about the text (and a
+// box as wide as the screen may show its icon where it cannot be read).
+ExpectedBox text_only(ExpectedBox box) {
+  box.style = nullptr;
+  return box;
+}
+
+void expect_box(const BoxRecord& box, const ExpectedBox& expected) {
+  EXPECT_EQ(expected.text, box.text);
+  if (expected.style == nullptr) return;
+  EXPECT_EQ(expected.caption, box.caption);
+  EXPECT_EQ(expected.style->buttons, box.buttons);
+  EXPECT_EQ(expected.style->icon, box.icon)
+      << "icon of the box \"" << box.text << "\" (0x10 error, 0x30 warning, 0x40 information)";
   EXPECT_FALSE(box.owned) << "box \"" << box.text << "\" has an owner window";
   // Wine 8 ignores MB_TOPMOST; where the probe shows that, the style
   // cannot be seen from outside and is not checked.
@@ -71,13 +105,38 @@ void expect_box(const BoxRecord& box, const char* caption, const std::string& te
   }
 }
 
-void expect_ended(const ToolRun& run) {
-  ASSERT_TRUE(run.started) << "CreateProcessA failed";
+void expect_ended(const ChildRun& run) {
+  ASSERT_TRUE(run.started) << "CreateProcessW failed with " << run.start_error;
   ASSERT_TRUE(run.ended) << "the tool did not end";
-  EXPECT_EQ(1u, run.exitCode);
+  EXPECT_EQ(1u, run.exit_code);
 }
 
-const std::string kUserFile = "<Packs> = \"GrandPack_Rus\"\r\n<Language> = \"eng\"\r\n";
+// The tool ended and showed exactly these boxes, in this order.
+void expect_boxes(const ChildRun& run, const std::vector<ExpectedBox>& boxes) {
+  expect_ended(run);
+  ASSERT_EQ(boxes.size(), run.boxes.size());
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    SCOPED_TRACE("box " + std::to_string(i + 1));
+    expect_box(run.boxes[i], boxes[i]);
+  }
+}
+
+// The record of the updater (the one in the data folder unless another is
+// named) once the tool's children are gone; "" when it did not run.
+std::string updater_log(const ChildRun& run, const GameFolder& game, const char* updater = kDataUpdater) {
+  return wait_for_record(run, game.At(std::string(updater) + ".log"));
+}
+
+// What the updater in the data folder records when the tool hands off to it.
+std::string handed_off(const GameFolder& game) {
+  return "command line: \"" + game.At(kDataUpdater) + "\" /SILENT\r\ndirectory: " + game.path() + "\r\n";
+}
+
+// A parameterised case is named by its `name`.
+template <typename Case>
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
 }  // namespace
 
 TEST(ToolLanguage, TheRunHasTheInterfaceLanguageItChecks) {
@@ -91,8 +150,7 @@ TEST(ToolLanguage, TheRunHasTheInterfaceLanguageItChecks) {
 // ---- start-up
 
 TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongCommandLineBox) {
-  GameFolder game;
-  game.AddProduct("3.7");
+  GameFolder game("3.7");
   game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
   game.Write(kSettings, kUserFile);
   // Titles are read up to 127 characters: "Launcher" must end within them.
@@ -109,13 +167,10 @@ TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongComma
 
   for (const char* arguments : {"", " \t "}) {
     SCOPED_TRACE(std::string("arguments \"") + arguments + "\"");
-    ToolRun run = run_tool(game.path(), arguments);
-    expect_ended(run);
-    ASSERT_EQ(1u, run.boxes.size());
-    expect_box(run.boxes[0], "Quarn QV Internal Tool",
-               expected_text("Wrong Command Line.", "Неверная командная строка."), kError);
-    EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
-    EXPECT_EQ("", wait_for_record(run, game.At(std::string(kGameUpdater) + ".log")));
+    ChildRun run = run_tool(game.path(), arguments);
+    expect_boxes(run, {wrong_command_line()});
+    EXPECT_EQ("", updater_log(run, game));
+    EXPECT_EQ("", updater_log(run, game, kGameUpdater));
   }
   EXPECT_TRUE(closed1.GotClose());
   EXPECT_TRUE(closed2.GotClose());
@@ -130,17 +185,13 @@ TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongComma
 }
 
 TEST(ToolStartUp, QuotesAnywhereInTheProgramNameBelongToTheName) {
-  GameFolder game;
-  game.AddProduct("3.7");
+  GameFolder game("3.7");
   game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
   // The start-up code switches in and out of quotes anywhere in the program
   // name: nothing follows the name here.
-  ToolRun run = run_tool(game.path(), "Z:\\\"Games dir\"\\QV_InternalTool.exe", answer_ok, nullptr, true);
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Internal Tool",
-             expected_text("Wrong Command Line.", "Неверная командная строка."), kError);
-  EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
+  ChildRun run = run_tool(game.path(), "Z:\\\"Games dir\"\\QV_InternalTool.exe", answer_ok, nullptr, true);
+  expect_boxes(run, {wrong_command_line()});
+  EXPECT_EQ("", updater_log(run, game));
   EXPECT_TRUE(game.Exists(kGameUpdater));
 }
 
@@ -152,89 +203,25 @@ namespace {
 // GetCurrentDirectoryA cannot fit into 260 bytes. Wine takes a process's
 // locale from the environment it was started with from Linux, so CTest
 // runs these cases in a registration of their own with LC_ALL=ja_JP.UTF-8.
-std::wstring widen(const std::string& text);
 
-// A game folder inside `parent` (ASCII), `levels` folders deep, each named
-// with 40 Japanese characters (120 bytes on Linux, under its 255-byte limit).
-std::wstring wide_game_folder(const std::string& parent, int levels) {
-  std::wstring folder = widen(parent);
-  for (int i = 0; i < levels; ++i) {
-    folder += L"\\" + std::wstring(40, L'\u3042');
-    CreateDirectoryW(folder.c_str(), nullptr);
-  }
+// A folder inside `parent` (ASCII), `levels` folders deep, each named with
+// 40 Japanese characters (120 bytes on Linux, under its 255-byte limit); the
+// path in the ANSI code page, as the support functions take it.
+std::string japanese_folder(const std::string& parent, int levels) {
+  std::string folder = parent;
+  for (int i = 0; i < levels; ++i) folder += "\\" + narrow(std::wstring(40, L'\u3042'));
+  make_folders(folder);
   return folder;
 }
 
-void write_wide(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-std::string read_wide(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(65536, '\0');
-  DWORD read = 0;
-  ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
-  return bytes;
-}
-
-std::wstring widen(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
-  return wide;
-}
-
-// Runs the tool in a folder given in UTF-16.
-ToolRun run_tool_wide(const std::wstring& folder, const std::string& arguments) {
-  const std::wstring application = widen(tool_exe_path());
-  std::wstring command_line = L"\"" + application + L"\"" + widen(arguments);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  ToolRun run;
-  if (!CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                      &startup, &process)) {
-    return run;
-  }
-  run.started = true;
-  run.processId = process.dwProcessId;
-  run.ended = box_watch_process(process.hProcess, process.dwProcessId, answer_ok, nullptr, &run.boxes, 60000) != 0;
-  if (!run.ended) TerminateProcess(process.hProcess, 99);
-  GetExitCodeProcess(process.hProcess, &run.exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return run;
-}
-
-void make_wide_game(const std::wstring& folder, const std::string& settings) {
-  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()))
-      << "no folder: error " << GetLastError() << ", " << folder.size() << " characters";
-  CreateDirectoryW((folder + L"\\_QV3_Data").c_str(), nullptr);
-  CreateDirectoryW((folder + L"\\_QV3_Data\\Settings").c_str(), nullptr);
-  write_wide(folder + L"\\_QV3_Data\\Settings\\qel.ini", settings);
-  CopyFileW(widen(standin_path("standin_tool_product_3_7.dll")).c_str(), (folder + L"\\_QV3_.dll").c_str(), FALSE);
-  CopyFileW(widen(standin_path("standin_tool_updater.exe")).c_str(), (folder + L"\\QV3_Update.exe").c_str(), FALSE);
-}
-
-void remove_wide_game(const std::wstring& folder) {
-  for (const wchar_t* file : {L"\\_QV3_Data\\Settings\\qel.ini", L"\\_QV3_Data\\QV3_Update.exe",
-                              L"\\_QV3_Data\\QV3_Update.exe.log", L"\\_QV3_.dll", L"\\QV3_Update.exe"}) {
-    DeleteFileW((folder + file).c_str());
-  }
-  RemoveDirectoryW((folder + L"\\_QV3_Data\\Settings").c_str());
-  RemoveDirectoryW((folder + L"\\_QV3_Data").c_str());
-  for (std::wstring f = folder; f.find(L'\u3042') != std::wstring::npos; f.resize(f.rfind(L'\\'))) {
-    RemoveDirectoryW(f.c_str());
-  }
-}
-
-int ansi_length_932(const std::wstring& text) {
-  return WideCharToMultiByte(932, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr) - 1;
+// The settings file, the product library 3.7 and the updater in the game folder.
+void make_japanese_game(const std::string& folder, const std::string& settings) {
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(widen(folder).c_str()))
+      << "no folder: error " << GetLastError() << ", " << widen(folder).size() << " characters";
+  make_folders(folder + "\\_QV3_Data\\Settings");
+  write_file(folder + "\\" + kSettings, settings);
+  copy_file(standin_path("standin_tool_product_3_7.dll"), folder + "\\_QV3_.dll");
+  copy_file(standin_path("standin_tool_updater.exe"), folder + "\\" + kGameUpdater);
 }
 }  // namespace
 
@@ -245,177 +232,175 @@ TEST(ToolLongFolder, ACurrentDirectoryTooLongForTheToolTouchesNothingButStillClo
   ASSERT_TRUE(launcher.ready());
 
   // First the same setup in a folder that fits: the tool works there.
-  const std::wstring fits = wide_game_folder(launcher_folder.path(), 1);
-  make_wide_game(fits, "<Packs>\r\n");
-  ToolRun run = run_tool_wide(fits, " /p:NewPack");
+  const std::string fits = japanese_folder(launcher_folder.path(), 1);
+  make_japanese_game(fits, "<Packs>\r\n");
+  ChildRun run = run_tool(fits, " /p:NewPack");
   expect_ended(run);
   EXPECT_EQ(1u, run.boxes.size());
-  EXPECT_EQ(std::string("<Packs> = \"NewPack\"\r\n") + '\0', read_wide(fits + L"\\_QV3_Data\\Settings\\qel.ini"));
-  remove_wide_game(fits);
+  EXPECT_EQ(std::string("<Packs> = \"NewPack\"\r\n") + '\0', read_file(fits + "\\" + kSettings));
+  remove_tree(fits);
   EXPECT_TRUE(launcher.GotClose());
 
   Launcher second(launcher_folder.path(), "Quarn QV Launcher");
   ASSERT_TRUE(second.ready());
-  const std::wstring deep = wide_game_folder(launcher_folder.path(), 3);
-  ASSERT_LT(static_cast<int>(deep.size()), MAX_PATH - 2);
-  ASSERT_GT(ansi_length_932(deep), 259);
-  make_wide_game(deep, kUserFile);
+  const std::string deep = japanese_folder(launcher_folder.path(), 3);
+  ASSERT_LT(static_cast<int>(widen(deep).size()), MAX_PATH - 2);
+  ASSERT_GT(static_cast<int>(deep.size()), 259) << "bytes in code page 932";
+  make_japanese_game(deep, kUserFile);
   for (const char* arguments : {" /p:NewPack", " update"}) {
     SCOPED_TRACE(arguments);
-    run = run_tool_wide(deep, arguments);
-    ASSERT_TRUE(run.started) << "CreateProcessW failed: " << GetLastError();
+    run = run_tool(deep, arguments);
+    ASSERT_TRUE(run.started) << "CreateProcessW failed: " << run.start_error;
     expect_ended(run);
     EXPECT_EQ(0u, run.boxes.size());
-    EXPECT_EQ(kUserFile, read_wide(deep + L"\\_QV3_Data\\Settings\\qel.ini"));
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((deep + L"\\QV3_Update.exe").c_str())) << "updater moved";
-    EXPECT_EQ("<missing>", read_wide(deep + L"\\_QV3_Data\\QV3_Update.exe.log"));
+    EXPECT_EQ(kUserFile, read_file(deep + "\\" + kSettings));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(widen(deep + "\\" + kGameUpdater).c_str()))
+        << "updater moved";
+    EXPECT_EQ("<missing>", read_file(deep + "\\" + kDataUpdater + ".log"));
   }
   EXPECT_TRUE(second.GotClose());
-  remove_wide_game(deep);
 }
 
-// ---- pack registration
+// ---- pack registration and language switch
 
 TEST(ToolRegisterPack, AppendsANewPackSavesAndConfirms) {
-  GameFolder game;
-  game.AddProduct("3.7");
+  GameFolder game("3.7");
   game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
   game.Write(kSettings, kUserFile);
   game.Write(kDefaults, "<Packs>\r\n");
   Launcher launcher(game.path(), "Quarn QV Launcher");
 
-  ToolRun run = run_tool(game.path(), " /P:NewPack");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("NewPack"), kInformation);
+  ChildRun run = run_tool(game.path(), " /P:NewPack");
+  expect_boxes(run, {installed("NewPack")});
   EXPECT_EQ(std::string("<Packs> = \"GrandPack_Rus\", \"NewPack\"\r\n<Language> = \"eng\"\r\n") + '\0',
             game.Read(kSettings));
   EXPECT_EQ("<Packs>\r\n", game.Read(kDefaults));
   EXPECT_TRUE(launcher.GotClose());
   // A switch was found: no hand-off.
-  EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
+  EXPECT_EQ("", updater_log(run, game));
 }
 
-TEST(ToolRegisterPack, AKnownPackIsConfirmedWithoutRewritingAndOnlyAsciiLettersFoldCase) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  const std::string cyrillic_upper = cp1251("ПАК");
+namespace {
+// One run of the tool with switches in a fresh game folder of product 3.8
+// with the updater in its data folder: the settings file and the defaults
+// before (kNone: no such file), the arguments, then the boxes expected and
+// the settings file after. The defaults never change, and with a switch in
+// the command line the tool never hands off to the updater.
+struct SwitchRun {
+  const char* name;
+  std::string settings;
+  std::string defaults;
+  std::string arguments;
+  std::vector<ExpectedBox> boxes;
+  std::string settings_after;
+};
+
+void PrintTo(const SwitchRun& run, std::ostream* out) { *out << run.name; }
+
+std::string with_nul(const std::string& text) { return text + '\0'; }
+
+std::vector<SwitchRun> pack_runs() {
+  const std::string known = "<Packs> = \"GrandPack_Rus\", \"" + cp1251("ПАК") + "\"\r\n";
   const std::string cyrillic_lower = cp1251("пак");
-  const std::string file = "<Packs> = \"GrandPack_Rus\", \"" + cyrillic_upper + "\"\r\n";
-  game.Write(kSettings, file);
-
-  ToolRun run = run_tool(game.path(), " /p:grandpack_rus");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("grandpack_rus"), kInformation);
-  EXPECT_EQ(file, game.Read(kSettings)) << "the file was rewritten";
-
-  run = run_tool(game.path(), " /p:" + cyrillic_lower);
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed(cyrillic_lower), kInformation);
-  EXPECT_EQ("<Packs> = \"GrandPack_Rus\", \"" + cyrillic_upper + "\", \"" + cyrillic_lower + "\"\r\n" + '\0',
-            game.Read(kSettings));
-}
-
-TEST(ToolRegisterPack, WithoutQelIniTheDefaultsAreSavedAsQelIniAndStayUnchanged) {
-  GameFolder game;
-  game.AddProduct("3.8");
   const std::string defaults = "// defaults\r\n<Packs> = \"Base\"\r\n<Language> = \"eng\"";
-  game.Write(kDefaults, defaults);
-
-  ToolRun run = run_tool(game.path(), " /p:NewPack");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("NewPack"), kInformation);
-  EXPECT_EQ(std::string("// defaults\r\n<Packs> = \"Base\", \"NewPack\"\r\n<Language> = \"eng\"") + '\0',
-            game.Read(kSettings));
-  EXPECT_EQ(defaults, game.Read(kDefaults));
-
-  // The defaults already list the pack: confirmed, and no qel.ini appears.
-  GameFolder second;
-  second.AddProduct("3.8");
-  second.Write(kDefaults, defaults);
-  run = run_tool(second.path(), " /p:BASE");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("BASE"), kInformation);
-  EXPECT_FALSE(second.Exists(kSettings));
-  EXPECT_EQ(defaults, second.Read(kDefaults));
+  const std::string longest(259, 'n');
+  return {
+      {"AKnownPackIsConfirmedWithoutRewriting", known, kNone, " /p:grandpack_rus", {installed("grandpack_rus")},
+       known},
+      {"OnlyAsciiLettersFoldCase", known, kNone, " /p:" + cyrillic_lower, {installed(cyrillic_lower)},
+       with_nul("<Packs> = \"GrandPack_Rus\", \"" + cp1251("ПАК") + "\", \"" + cyrillic_lower + "\"\r\n")},
+      {"WithoutQelIniTheDefaultsAreSavedAsQelIni", kNone, defaults, " /p:NewPack", {installed("NewPack")},
+       with_nul("// defaults\r\n<Packs> = \"Base\", \"NewPack\"\r\n<Language> = \"eng\"")},
+      // The defaults already list the pack: confirmed, and no qel.ini appears.
+      {"APackInTheDefaultsIsConfirmedWithoutSaving", kNone, defaults, " /p:BASE", {installed("BASE")}, kNone},
+      {"NoPacksTagEndsSilently", "<Language> = \"eng\"\r\n", kNone, " /p:NewPack", {}, "<Language> = \"eng\"\r\n"},
+      // Neither file: nothing is written, no box, and still no hand-off.
+      {"NoSettingsFileEndsSilently", kNone, kNone, " /p:NewPack", {}, kNone},
+      {"AnEmptyNameMatchesAnEmptyOrNonStringValue", "<Packs> = \"A\", 5\r\n", kNone, " /p:", {installed("")},
+       "<Packs> = \"A\", 5\r\n"},
+      {"AnEmptyNameIsAppendedElse", "<Packs> = \"A\"\r\n", kNone, " /p:", {text_only(installed(""))},
+       with_nul("<Packs> = \"A\", \"\"\r\n")},
+      {"ANameWithAQuoteIsRefusedBeforeAnyFileIsRead", kNone, "<Packs> = \"A\"\r\n", " /p:\"Quoted Pack\"",
+       {has_quote("\"Quoted Pack\"")}, kNone},
+      // " /x" ends the value but is no switch; the trailing blank belongs to
+      // the last value; tab or "-" before the letter make no switch.
+      {"ValuesRunToABlankFollowedBySlashAndKeepEverythingElse", "<Packs>\r\n", kNone,
+       " /p:a/b /x -p:c\t/p:d /p:e ", {text_only(installed("e ")), text_only(installed("a/b"))},
+       with_nul("<Packs> = \"e \", \"a/b\"\r\n")},
+      {"AValueOf259IsAccepted", "<Packs>\r\n", kNone, " /p:" + longest, {text_only(installed(longest))},
+       with_nul("<Packs> = \"" + longest + "\"\r\n")},
+      {"ALongerValueIsRefusedNotCut", "<Packs>\r\n", kNone, " /p:" + longest + "X /l:" + std::string(300, 'l'), {},
+       "<Packs>\r\n"},
+  };
 }
 
-TEST(ToolRegisterPack, NoPacksTagOrNoSettingsFileEndsSilently) {
-  GameFolder game;
-  game.AddProduct("3.8");
+std::vector<SwitchRun> language_runs() {
+  return {
+      {"ReplacesOnlyTheFirstStringValueSilently", "<Packs> = \"A\"\r\n<Language> = \"eng\", \"deu\"\r\n", kNone,
+       " /L:rus", {}, with_nul("<Packs> = \"A\"\r\n<Language> = \"rus\", \"deu\"\r\n")},
+      {"AddsAMissingTag", "<Packs> = \"A\"\r\n", kNone, " /l:rus", {},
+       with_nul("<Packs> = \"A\"\r\n<Language> = \"rus\"")},
+      {"RewritesANumberValueUnchanged", "<Language> = 7\r\n", kNone, " /l:rus", {}, with_nul("<Language> = 7\r\n")},
+      {"RefusesAQuoteSilently", kNone, "<Language> = \"eng\"\r\n", " /l:rus\"x", {}, kNone},
+      {"FallsBackToTheDefaults", kNone, "<Language> = \"eng\"\r\n", " /l:rus", {},
+       with_nul("<Language> = \"rus\"\r\n")},
+  };
+}
+
+std::vector<SwitchRun> several_switch_runs() {
+  return {
+      {"SeveralSwitchesRunLastFirstAndEachSeesWhatTheOthersSaved", kNone, "<Packs>\r\n<Language> = \"eng\"\r\n",
+       " /l:rus /p:A B /P:c", {text_only(installed("c")), text_only(installed("A B"))},
+       with_nul("<Packs> = \"c\", \"A B\"\r\n<Language> = \"rus\"\r\n")},
+  };
+}
+
+class ToolSwitchRun : public testing::TestWithParam<SwitchRun> {};
+}  // namespace
+
+TEST_P(ToolSwitchRun, BoxesAndFilesAfter) {
+  const SwitchRun& c = GetParam();
+  GameFolder game("3.8");
   game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-  game.Write(kSettings, "<Language> = \"eng\"\r\n");
-  ToolRun run = run_tool(game.path(), " /p:NewPack");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_EQ("<Language> = \"eng\"\r\n", game.Read(kSettings));
-
-  // Neither file: nothing is written, no box, and still no hand-off.
-  GameFolder bare;
-  bare.AddProduct("3.8");
-  bare.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-  run = run_tool(bare.path(), " /p:NewPack");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_FALSE(bare.Exists(kSettings));
-  EXPECT_EQ("", wait_for_record(run, bare.At(std::string(kDataUpdater) + ".log")));
+  if (c.settings != kNone) game.Write(kSettings, c.settings);
+  if (c.defaults != kNone) game.Write(kDefaults, c.defaults);
+  ChildRun run = run_tool(game.path(), c.arguments);
+  expect_boxes(run, c.boxes);
+  if (c.settings_after == kNone) {
+    EXPECT_FALSE(game.Exists(kSettings));
+  } else {
+    EXPECT_EQ(c.settings_after, game.Read(kSettings));
+  }
+  EXPECT_EQ(c.defaults, game.Read(kDefaults));
+  EXPECT_EQ("", updater_log(run, game));
 }
 
-TEST(ToolRegisterPack, AnEmptyNameMatchesAnEmptyOrNonStringValueElseItIsAppended) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kSettings, "<Packs> = \"A\", 5\r\n");
-  ToolRun run = run_tool(game.path(), " /p:");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed(""), kInformation);
-  EXPECT_EQ("<Packs> = \"A\", 5\r\n", game.Read(kSettings));
-
-  game.Write(kSettings, "<Packs> = \"A\"\r\n");
-  run = run_tool(game.path(), " /p:");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  EXPECT_EQ(std::string("<Packs> = \"A\", \"\"\r\n") + '\0', game.Read(kSettings));
-}
-
-TEST(ToolRegisterPack, ANameWithAQuoteIsRefusedBeforeAnyFileIsRead) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kDefaults, "<Packs> = \"A\"\r\n");
-  ToolRun run = run_tool(game.path(), " /p:\"Quoted Pack\"");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", has_quote("\"Quoted Pack\""), kError);
-  EXPECT_FALSE(game.Exists(kSettings));
-  EXPECT_EQ("<Packs> = \"A\"\r\n", game.Read(kDefaults));
-}
+INSTANTIATE_TEST_SUITE_P(ToolRegisterPack, ToolSwitchRun, testing::ValuesIn(pack_runs()), case_name<SwitchRun>);
+INSTANTIATE_TEST_SUITE_P(ToolSwitchLanguage, ToolSwitchRun, testing::ValuesIn(language_runs()), case_name<SwitchRun>);
+INSTANTIATE_TEST_SUITE_P(ToolSwitches, ToolSwitchRun, testing::ValuesIn(several_switch_runs()), case_name<SwitchRun>);
 
 TEST(ToolRegisterPack, AFailedSaveIsReportedAsAFailure) {
-  GameFolder game;
-  game.AddProduct("3.8");
+  GameFolder game("3.8");
   game.Write(kSettings, kUserFile);
-  // Others may read the file but not replace it.
-  Holder holder(game.At(kSettings), "read");
-  ASSERT_TRUE(holder.holding());
-  ToolRun run = run_tool(game.path(), " /p:NewPack");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", save_failed("NewPack"), kError);
-  holder.Release();
-  EXPECT_EQ(kUserFile, game.Read(kSettings));
-
-  // A hidden file is one that a plain new file may not replace.
-  ASSERT_TRUE(SetFileAttributesA(game.At(kSettings).c_str(), FILE_ATTRIBUTE_HIDDEN));
-  run = run_tool(game.path(), " /p:NewPack");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", save_failed("NewPack"), kError);
-  EXPECT_EQ(kUserFile, game.Read(kSettings));
-  EXPECT_NE(0u, GetFileAttributesA(game.At(kSettings).c_str()) & FILE_ATTRIBUTE_HIDDEN) << "still hidden";
+  {
+    SCOPED_TRACE("held open by a reader");
+    // Others may read the file but not replace it.
+    Holder holder(game.At(kSettings), "read");
+    ASSERT_TRUE(holder.holding());
+    ChildRun run = run_tool(game.path(), " /p:NewPack");
+    expect_boxes(run, {save_failed("NewPack")});
+    holder.Release();
+    EXPECT_EQ(kUserFile, game.Read(kSettings));
+  }
+  {
+    SCOPED_TRACE("hidden");
+    // A hidden file is one that a plain new file may not replace.
+    ASSERT_TRUE(SetFileAttributesA(game.At(kSettings).c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ChildRun run = run_tool(game.path(), " /p:NewPack");
+    expect_boxes(run, {save_failed("NewPack")});
+    EXPECT_EQ(kUserFile, game.Read(kSettings));
+    EXPECT_NE(0u, GetFileAttributesA(game.At(kSettings).c_str()) & FILE_ATTRIBUTE_HIDDEN) << "still hidden";
+  }
 }
 
 TEST(ToolRegisterPack, SavesInTheDeepestGameFolderWhereQelIniFits) {
@@ -428,212 +413,113 @@ TEST(ToolRegisterPack, SavesInTheDeepestGameFolderWhereQelIniFits) {
   const std::string settings = deep + "\\" + kSettings;
   ASSERT_EQ(259u, game.At(settings).size());
   game.Write(settings, "<Packs>\r\n");
-  ToolRun run = run_tool(game.At(deep), " /p:New");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV", installed("New"), kInformation);
+  ChildRun run = run_tool(game.At(deep), " /p:New");
+  expect_boxes(run, {installed("New")});
   EXPECT_EQ(std::string("<Packs> = \"New\"\r\n") + '\0', game.Read(settings));
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(game.At(deep + "\\_QV3_Data\\Settings\\*").c_str(), &data);
-  ASSERT_NE(INVALID_HANDLE_VALUE, find);
-  do {
-    if (strcmp(data.cFileName, ".") != 0 && strcmp(data.cFileName, "..") != 0) names.push_back(data.cFileName);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  EXPECT_EQ(std::vector<std::string>{"qel.ini"}, names) << "nothing else is left in the settings folder";
+  EXPECT_EQ(std::vector<std::string>{"qel.ini"}, folder_names(game.At(deep + "\\_QV3_Data\\Settings")))
+      << "nothing else is left in the settings folder";
 }
 
 TEST(ToolRegisterPack, AQelIniThatExistsButCannotBeReadIsNeverReplacedByTheDefaults) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kSettings, kUserFile);
-  game.Write(kDefaults, "<Packs>\r\n");
   {
-    Holder holder(game.At(kSettings), "none");  // reads fail with a sharing violation
-    ASSERT_TRUE(holder.holding());
-    ToolRun run = run_tool(game.path(), " /p:NewPack /l:rus");
-    expect_ended(run);
-    EXPECT_EQ(0u, run.boxes.size());
+    SCOPED_TRACE("held open without sharing");
+    GameFolder game("3.8");
+    game.Write(kSettings, kUserFile);
+    game.Write(kDefaults, "<Packs>\r\n");
+    {
+      Holder holder(game.At(kSettings), "none");  // reads fail with a sharing violation
+      ASSERT_TRUE(holder.holding());
+      ChildRun run = run_tool(game.path(), " /p:NewPack /l:rus");
+      expect_boxes(run, {});
+    }
+    EXPECT_EQ(kUserFile, game.Read(kSettings));
   }
-  EXPECT_EQ(kUserFile, game.Read(kSettings));
-
-  // A "qel.ini" that is a folder: access denied, not missing.
-  GameFolder folder_game;
-  folder_game.AddProduct("3.8");
-  folder_game.Write(kDefaults, "<Packs>\r\n");
-  make_folders(folder_game.At(kSettings));
-  ToolRun run = run_tool(folder_game.path(), " /p:NewPack");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_EQ("<Packs>\r\n", folder_game.Read(kDefaults));
-}
-
-TEST(ToolRegisterPack, ValuesRunToABlankFollowedBySlashAndKeepEverythingElse) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kSettings, "<Packs>\r\n");
-  // " /x" ends the value but is no switch; the trailing blank belongs to the
-  // last value; tab or "-" before the letter make no switch.
-  ToolRun run = run_tool(game.path(), " /p:a/b /x -p:c\t/p:d /p:e ");
-  expect_ended(run);
-  ASSERT_EQ(2u, run.boxes.size());
-  EXPECT_EQ(installed("e "), run.boxes[0].text);
-  EXPECT_EQ(installed("a/b"), run.boxes[1].text);
-  EXPECT_EQ(std::string("<Packs> = \"e \", \"a/b\"\r\n") + '\0', game.Read(kSettings));
-}
-
-TEST(ToolRegisterPack, ValueLengthLimit259IsAcceptedAndLongerIsRefusedNotCut) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-  game.Write(kSettings, "<Packs>\r\n");
-  const std::string longest(259, 'n');
-  ToolRun run = run_tool(game.path(), " /p:" + longest);
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  EXPECT_EQ(installed(longest), run.boxes[0].text);
-  EXPECT_EQ("<Packs> = \"" + longest + "\"\r\n" + '\0', game.Read(kSettings));
-
-  game.Write(kSettings, "<Packs>\r\n");
-  run = run_tool(game.path(), " /p:" + longest + "X /l:" + std::string(300, 'l'));
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_EQ("<Packs>\r\n", game.Read(kSettings));
-  EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
-}
-
-// ---- language switch
-
-TEST(ToolSwitchLanguage, ReplacesOnlyTheFirstStringValueSilently) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kSettings, "<Packs> = \"A\"\r\n<Language> = \"eng\", \"deu\"\r\n");
-  ToolRun run = run_tool(game.path(), " /L:rus");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_EQ(std::string("<Packs> = \"A\"\r\n<Language> = \"rus\", \"deu\"\r\n") + '\0', game.Read(kSettings));
-}
-
-TEST(ToolSwitchLanguage, AddsAMissingTagAndRewritesANumberValueUnchanged) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kSettings, "<Packs> = \"A\"\r\n");
-  ToolRun run = run_tool(game.path(), " /l:rus");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_EQ(std::string("<Packs> = \"A\"\r\n<Language> = \"rus\"") + '\0', game.Read(kSettings));
-
-  game.Write(kSettings, "<Language> = 7\r\n");
-  run = run_tool(game.path(), " /l:rus");
-  expect_ended(run);
-  EXPECT_EQ(std::string("<Language> = 7\r\n") + '\0', game.Read(kSettings));
-}
-
-TEST(ToolSwitchLanguage, FallsBackToTheDefaultsAndRefusesAQuoteSilently) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kDefaults, "<Language> = \"eng\"\r\n");
-  ToolRun run = run_tool(game.path(), " /l:rus\"x");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_FALSE(game.Exists(kSettings));
-
-  run = run_tool(game.path(), " /l:rus");
-  expect_ended(run);
-  EXPECT_EQ(std::string("<Language> = \"rus\"\r\n") + '\0', game.Read(kSettings));
-  EXPECT_EQ("<Language> = \"eng\"\r\n", game.Read(kDefaults));
-}
-
-TEST(ToolSwitches, SeveralSwitchesRunLastFirstAndEachSeesWhatTheOthersSaved) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.Write(kDefaults, "<Packs>\r\n<Language> = \"eng\"\r\n");
-  ToolRun run = run_tool(game.path(), " /l:rus /p:A B /P:c");
-  expect_ended(run);
-  ASSERT_EQ(2u, run.boxes.size());
-  EXPECT_EQ(installed("c"), run.boxes[0].text);
-  EXPECT_EQ(installed("A B"), run.boxes[1].text);
-  EXPECT_EQ(std::string("<Packs> = \"c\", \"A B\"\r\n<Language> = \"rus\"\r\n") + '\0', game.Read(kSettings));
-  EXPECT_EQ("<Packs>\r\n<Language> = \"eng\"\r\n", game.Read(kDefaults));
+  {
+    SCOPED_TRACE("a folder");
+    // A "qel.ini" that is a folder: access denied, not missing.
+    GameFolder game("3.8");
+    game.Write(kDefaults, "<Packs>\r\n");
+    make_folders(game.At(kSettings));
+    ChildRun run = run_tool(game.path(), " /p:NewPack");
+    expect_boxes(run, {});
+    EXPECT_EQ("<Packs>\r\n", game.Read(kDefaults));
+  }
 }
 
 TEST(ToolSwitches, ABlankInTheProgramPathCountsAsWell) {
-  GameFolder game;
-  game.AddProduct("3.8");
+  GameFolder game("3.8");
   game.Write(kSettings, "<Packs>\r\n");
   // The scan covers the whole command line, the program's own name included.
-  ToolRun run = run_tool(game.path(), "C:\\Games /p:FromPath\\QV_InternalTool.exe go", answer_ok, nullptr, true);
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  EXPECT_EQ(installed("FromPath\\QV_InternalTool.exe go"), run.boxes[0].text);
+  ChildRun run = run_tool(game.path(), "C:\\Games /p:FromPath\\QV_InternalTool.exe go", answer_ok, nullptr, true);
+  expect_boxes(run, {text_only(installed("FromPath\\QV_InternalTool.exe go"))});
 }
 
 // ---- update hand-off
 
 namespace {
-std::string updater_record(const GameFolder& game, const std::string& data_updater) {
-  return "command line: \"" + data_updater + "\" /SILENT\r\ndirectory: " + game.path() + "\r\n";
-}
+// A hand-off without a box, in a fresh game folder with an updater in its
+// data folder: the product version, its library ("none": missing, "folder":
+// a folder of that name, so that the probe's open fails with access
+// denied), whether the game folder has an updater of its own, the
+// arguments; then whether that updater was moved into the data folder. The
+// updater in the data folder is always the one started.
+struct HandOffRun {
+  const char* name;
+  const char* product;
+  const char* library;
+  bool game_updater;
+  const char* arguments;
+  bool moved;
+};
+
+void PrintTo(const HandOffRun& run, std::ostream* out) { *out << run.name; }
+
+const HandOffRun kHandOffRuns[] = {
+    {"OldProductMovesTheUpdaterIntoTheDataFolderAndStartsItSilently", "3.7", "file", true, " update", true},
+    {"WithoutALibraryTheProductCountsAsOld", "3.7", "none", true, " update", true},
+    {"Product38KeepsTheUpdaterWhereItIs", "3.8", "file", true, " -p:NotASwitch", false},
+    {"Product310KeepsTheUpdaterWhereItIs", "3.10", "file", true, " -p:NotASwitch", false},
+    {"OldProductWithoutAnUpdaterInTheGameFolderStartsTheOneInTheDataFolder", "3.7", "file", false, "\t/p:tab",
+     false},
+    {"ALibraryDeniedForAnotherReasonThanSharingCountsAsFree", "3.8", "folder", false, " update", false},
+};
+
+class ToolHandOff : public testing::TestWithParam<HandOffRun> {};
 }  // namespace
 
-TEST(ToolUpdate, OldProductMovesTheUpdaterIntoTheDataFolderAndStartsItSilently) {
-  for (const char* version : {"3.7", "none"}) {
-    SCOPED_TRACE(version);
-    GameFolder game;
-    game.AddProduct("3.7");
-    if (std::string(version) == "none") DeleteFileA(game.At("_QV3_.dll").c_str());
+TEST_P(ToolHandOff, StartsTheUpdaterSilently) {
+  const HandOffRun& c = GetParam();
+  GameFolder game(c.product);
+  if (std::string(c.library) != "file") DeleteFileA(game.At("_QV3_.dll").c_str());
+  if (std::string(c.library) == "folder") make_folders(game.At("_QV3_.dll"));
+  // Another updater already in the data folder is overwritten when the
+  // game folder's is moved.
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  std::string game_copy;
+  if (c.game_updater) {
     game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
-    // Another updater already in the data folder is overwritten.
-    game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
     // An exe with bytes appended still runs; the mark tells the copies apart.
-    const std::string game_copy = game.Read(kGameUpdater) + "GAME-FOLDER-COPY";
+    game_copy = game.Read(kGameUpdater) + "GAME-FOLDER-COPY";
     game.Write(kGameUpdater, game_copy);
-    ToolRun run = run_tool(game.path(), " update");
-    expect_ended(run);
-    EXPECT_EQ(0u, run.boxes.size());
+  }
+  ChildRun run = run_tool(game.path(), c.arguments);
+  expect_boxes(run, {});
+  if (c.moved) {
     EXPECT_FALSE(game.Exists(kGameUpdater));
     EXPECT_EQ(game_copy, game.Read(kDataUpdater));
-    EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
-              wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
+  } else {
+    EXPECT_EQ(c.game_updater, game.Exists(kGameUpdater));
+    EXPECT_TRUE(game.Exists(kDataUpdater));
   }
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
 }
 
-TEST(ToolUpdate, Product38And310KeepTheUpdaterWhereItIs) {
-  for (const char* version : {"3.8", "3.10"}) {
-    SCOPED_TRACE(version);
-    GameFolder game;
-    game.AddProduct(version);
-    game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
-    game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-    ToolRun run = run_tool(game.path(), " -p:NotASwitch");
-    expect_ended(run);
-    EXPECT_EQ(0u, run.boxes.size());
-    EXPECT_TRUE(game.Exists(kGameUpdater));
-    EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
-              wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
-  }
-}
-
-TEST(ToolUpdate, OldProductWithoutAnUpdaterInTheGameFolderStartsTheOneInTheDataFolder) {
-  GameFolder game;
-  game.AddProduct("3.7");
-  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-  ToolRun run = run_tool(game.path(), "\t/p:tab");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_TRUE(game.Exists(kDataUpdater));
-  EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
-            wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
-}
+INSTANTIATE_TEST_SUITE_P(ToolUpdate, ToolHandOff, testing::ValuesIn(kHandOffRuns), case_name<HandOffRun>);
 
 TEST(ToolUpdate, AFailedStartShowsTheErrorBoxThenAsksExplorerToSelectTheUpdater) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  ToolRun run = run_tool(game.path(), " update");
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Update", start_failed(), kError);
+  GameFolder game("3.8");
+  ChildRun run = run_tool(game.path(), " update");
+  expect_boxes(run, {start_failed()});
   // The Explorer window that the tool opened stays after it: read its
   // command line, then close it.
   std::vector<std::string> explorers;
@@ -643,7 +529,7 @@ TEST(ToolUpdate, AFailedStartShowsTheErrorBoxThenAsksExplorerToSelectTheUpdater)
     }
     if (explorers.empty()) Sleep(20);
   }
-  end_children(run);
+  end_processes(child_processes(run.process_id));
   ASSERT_EQ(1u, explorers.size());
   EXPECT_NE(std::string::npos, explorers[0].find("/select, \"" + game.At(kDataUpdater) + "\"")) << explorers[0];
 }
@@ -660,98 +546,62 @@ int scripted_answer(void* context, int index, const BoxRecord&) {
   if (index == script->releaseAt && script->releaseBefore != nullptr) script->releaseBefore->Release();
   return index < static_cast<int>(script->answers.size()) ? script->answers[index] : IDCANCEL;
 }
-}  // namespace
 
-TEST(ToolUpdate, WhileTheGameHoldsItsLibraryEachProbeAsksUntilRetryFindsItFree) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-  Holder game_running(game.At("_QV3_.dll"), "none");
-  ASSERT_TRUE(game_running.holding());
-  WaitScript script;
-  script.answers = {IDRETRY, IDRETRY};
-  script.releaseBefore = &game_running;
-  script.releaseAt = 1;
-  ToolRun run = run_tool(game.path(), " update", scripted_answer, &script);
-  expect_ended(run);
-  ASSERT_EQ(2u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Update", close_game(), kWarningRetryCancel);
-  expect_box(run.boxes[1], "Quarn QV Update", close_game(), kWarningRetryCancel);
-  EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
-            wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
-}
-
-namespace {
 int end_launcher_then_retry(void* context, int, const BoxRecord&) {
   static_cast<Launcher*>(context)->End();
   return IDRETRY;
 }
 }  // namespace
 
+TEST(ToolUpdate, WhileTheGameHoldsItsLibraryEachProbeAsksUntilRetryFindsItFree) {
+  GameFolder game("3.8");
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  Holder game_running(game.At("_QV3_.dll"), "none");
+  ASSERT_TRUE(game_running.holding());
+  WaitScript script = {{IDRETRY, IDRETRY}, &game_running, 1};
+  ChildRun run = run_tool(game.path(), " update", scripted_answer, &script);
+  expect_boxes(run, {close_game(), close_game()});
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
+}
+
 TEST(ToolUpdate, ARunningLauncherHoldsItsProgramFileUntilItEnds) {
-  GameFolder game;
-  game.AddProduct("3.8");
+  GameFolder game("3.8");
   game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
   // Started from the game folder's QV_Launcher.exe, with a title that the
   // tool does not close.
   Launcher launcher(game.path(), "Quarn QV", game.At("QV_Launcher.exe").c_str());
   ASSERT_TRUE(launcher.ready());
-  ToolRun run = run_tool(game.path(), " update", end_launcher_then_retry, &launcher);
-  expect_ended(run);
-  ASSERT_EQ(1u, run.boxes.size());
-  expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kWarningRetryCancel);
-  EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
-            wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
+  ChildRun run = run_tool(game.path(), " update", end_launcher_then_retry, &launcher);
+  expect_boxes(run, {close_launcher()});
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
 }
 
 TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
   {
     SCOPED_TRACE("game wait");
-    GameFolder game;
-    game.AddProduct("3.7");
+    GameFolder game("3.7");
     game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
     Holder game_running(game.At("_QV3_.dll"), "none");
     Holder launcher_running(game.At("QV_Launcher.exe"), "none");
     ASSERT_TRUE(game_running.holding() && launcher_running.holding());
-    ToolRun run = run_tool(game.path(), " update", answer_cancel);
-    expect_ended(run);
-    ASSERT_EQ(1u, run.boxes.size());
-    expect_box(run.boxes[0], "Quarn QV Update", close_game(), kWarningRetryCancel);
+    ChildRun run = run_tool(game.path(), " update", answer_cancel);
+    expect_boxes(run, {close_game()});
     EXPECT_TRUE(game.Exists(kGameUpdater));
     EXPECT_FALSE(game.Exists(kDataUpdater));
-    EXPECT_EQ("", wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
-    EXPECT_EQ("", wait_for_record(run, game.At(std::string(kGameUpdater) + ".log")));
+    EXPECT_EQ("", updater_log(run, game));
+    EXPECT_EQ("", updater_log(run, game, kGameUpdater));
   }
   {
     SCOPED_TRACE("launcher wait");
-    GameFolder game;
-    game.AddProduct("3.7");
+    GameFolder game("3.7");
     game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
     Holder launcher_running(game.At("QV_Launcher.exe"), "none");
     ASSERT_TRUE(launcher_running.holding());
-    WaitScript script;
-    script.answers = {IDRETRY, IDCANCEL};
-    ToolRun run = run_tool(game.path(), " update", scripted_answer, &script);
-    expect_ended(run);
-    ASSERT_EQ(2u, run.boxes.size());
-    expect_box(run.boxes[0], "Quarn QV Update", close_launcher(), kWarningRetryCancel);
-    expect_box(run.boxes[1], "Quarn QV Update", close_launcher(), kWarningRetryCancel);
+    WaitScript script = {{IDRETRY, IDCANCEL}};
+    ChildRun run = run_tool(game.path(), " update", scripted_answer, &script);
+    expect_boxes(run, {close_launcher(), close_launcher()});
     EXPECT_TRUE(game.Exists(kGameUpdater));
     EXPECT_FALSE(game.Exists(kDataUpdater));
-    EXPECT_EQ("", wait_for_record(run, game.At(std::string(kGameUpdater) + ".log")));
+    EXPECT_EQ("", updater_log(run, game, kGameUpdater));
   }
-}
-
-TEST(ToolUpdate, ALibraryDeniedForAnotherReasonThanSharingCountsAsFree) {
-  GameFolder game;
-  game.AddProduct("3.8");
-  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
-  // A folder of that name: the probe's open fails with access denied.
-  DeleteFileA(game.At("_QV3_.dll").c_str());
-  make_folders(game.At("_QV3_.dll"));
-  ToolRun run = run_tool(game.path(), " update");
-  expect_ended(run);
-  EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_EQ(updater_record(game, game.At(kDataUpdater)),
-            wait_for_record(run, game.At(std::string(kDataUpdater) + ".log")));
 }
