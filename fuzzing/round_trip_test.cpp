@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "round_trip.h"
+#include "worked_examples.h"
 
 namespace {
 struct HazardCase {
@@ -84,15 +85,8 @@ TEST(RoundTrip, NearMissesAreNoHazard) {
 
 TEST(RoundTrip, LayoutMatchesWriterOnBuiltDocument) {
   SettingsDocument doc;
-  const int32_t packs = doc.AddTag("Packs");
-  doc.AppendString(packs, "A");
-  doc.AppendString(packs, "B");
-  doc.AppendString(doc.AddTag("Language"), "Rus");
-  const int32_t flags = doc.AddTag("Flags");
-  doc.InsertValue(flags, kItemNumber, 1, 255, nullptr);
-  doc.InsertValue(flags, kItemNumber, 0, -5, nullptr);
-  const int32_t empty = doc.AddTag("Empty");
-  doc.InsertValue(empty, kItemString, 0, 0, nullptr);  // an empty item writes nothing
+  build_by_program(doc);
+  doc.InsertValue(doc.FindTag("Empty"), kItemString, 0, 0, nullptr);  // an empty item writes nothing
   doc.AddTag("Last");
   std::vector<WrittenPiece> pieces;
   const std::string text = layout_text(doc, &pieces);

@@ -185,31 +185,28 @@ TEST(ItemArray, InsertsAndRemovesInPlace) {
   EXPECT_EQ(a.data, nullptr);
 }
 
+namespace {
+// The text written after SetLanguage("Rus") on the document read from `text`.
+std::string with_language_rus(const char* text) {
+  SettingsDocument d;
+  d.Parse(text);
+  d.SetLanguage("Rus");
+  return written_text(d);
+}
+}  // namespace
+
 TEST(SetLanguage, ReplacesOnlyTheFirstStringValue) {
-  SettingsDocument* d = parsed("<Language> = \"Eng\", \"Deu\" // two\r\n<Packs>");
-  d->SetLanguage("Rus");
-  EXPECT_EQ(written_text(*d), "<Language> = \"Rus\", \"Deu\" // two\r\n<Packs>");
-  delete d;
-  d = parsed("<Language> = \"Eng\" // keep\r\n");
-  d->SetLanguage("Rus");
-  EXPECT_EQ(written_text(*d), "<Language> = \"Rus\" // keep\r\n") << "the trailing text stays";
-  delete d;
+  EXPECT_EQ(with_language_rus("<Language> = \"Eng\", \"Deu\" // two\r\n<Packs>"),
+            "<Language> = \"Rus\", \"Deu\" // two\r\n<Packs>");
+  EXPECT_EQ(with_language_rus("<Language> = \"Eng\" // keep\r\n"), "<Language> = \"Rus\" // keep\r\n")
+      << "the trailing text stays";
 }
 
 TEST(SetLanguage, LeavesANumberAlone) {
-  SettingsDocument* d = parsed("<Language> = 7\r\n");
-  d->SetLanguage("Rus");
-  EXPECT_EQ(written_text(*d), "<Language> = 7\r\n");
-  delete d;
+  EXPECT_EQ(with_language_rus("<Language> = 7\r\n"), "<Language> = 7\r\n");
 }
 
 TEST(SetLanguage, AddsTheTagWhenMissingOrEmpty) {
-  SettingsDocument* d = parsed("<Packs> = \"A\"\r\n");
-  d->SetLanguage("Rus");
-  EXPECT_EQ(written_text(*d), "<Packs> = \"A\"\r\n<Language> = \"Rus\"");
-  delete d;
-  d = parsed("<Language>\r\n<Packs>");
-  d->SetLanguage("Rus");
-  EXPECT_EQ(written_text(*d), "<Language> = \"Rus\"\r\n<Packs>");
-  delete d;
+  EXPECT_EQ(with_language_rus("<Packs> = \"A\"\r\n"), "<Packs> = \"A\"\r\n<Language> = \"Rus\"");
+  EXPECT_EQ(with_language_rus("<Language>\r\n<Packs>"), "<Language> = \"Rus\"\r\n<Packs>");
 }

@@ -3,8 +3,7 @@
 const char kFiveLineFile[] =
     "// settings\r\n<Language> = \"Rus\"\r\n<Packs> = \"A\", \"B\"\r\n<Width> = 800\r\n<Flags> = 0x1F\r\n";
 
-namespace {
-void built_by_program(SettingsDocument& d) {
+void build_by_program(SettingsDocument& d) {
   const int32_t packs = d.AddTag("Packs");
   d.AppendString(packs, "A");
   d.AppendString(packs, "B");
@@ -14,6 +13,8 @@ void built_by_program(SettingsDocument& d) {
   d.InsertValue(flags, kItemNumber, 0, -5, nullptr);
   d.AddTag("Empty");
 }
+
+namespace {
 void five_lines(SettingsDocument& d) { d.Parse(kFiveLineFile); }
 void five_lines_plus_c(SettingsDocument& d) {
   d.Parse(kFiveLineFile);
@@ -42,7 +43,7 @@ void no_items(SettingsDocument&) {}
 }  // namespace
 
 const WrittenExample kWrittenExamples[] = {
-    {"built by program", built_by_program,
+    {"built by program", build_by_program,
      "<Packs> = \"A\", \"B\"\r\n<Language> = \"Rus\"\r\n<Flags> = 0xFF, -5\r\n<Empty>", 67},
     {"five-line file unchanged", five_lines, kFiveLineFile, 84},
     {"five-line file plus C", five_lines_plus_c,

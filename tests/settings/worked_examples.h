@@ -15,5 +15,9 @@ struct WrittenExample {
 extern const WrittenExample kWrittenExamples[];
 extern const int kWrittenExampleCount;
 
+// The document of the first worked example, built by program: <Packs> "A",
+// "B", <Language> "Rus", <Flags> 0xFF, -5 and an <Empty> tag without values.
+void build_by_program(SettingsDocument& document);
+
 // The five-line settings file of the reader's worked example, without its NUL.
 extern const char kFiveLineFile[];

@@ -126,10 +126,12 @@ TEST(Texts, RussianTextsAreWindows1251AndKeepTheirPlaceholders) {
   // "Установка %s успешно завершена." starts with У (0xD3) in Windows-1251.
   EXPECT_EQ('\xD3', kTextPackInstalled.russian[0]);
   for (const ToolText* text : {&kTextPackInstalled, &kTextPackSaveFailed, &kTextPackNameHasQuote}) {
+    SCOPED_TRACE(text->english);
     EXPECT_NE(nullptr, strstr(text->english, "%s"));
     EXPECT_NE(nullptr, strstr(text->russian, "%s"));
   }
   for (const ToolText* text : {&kTextWrongCommandLine, &kTextCloseGame, &kTextCloseLauncher, &kTextUpdaterStartFailed}) {
+    SCOPED_TRACE(text->english);
     EXPECT_EQ(nullptr, strchr(text->english, '%'));
     EXPECT_EQ(nullptr, strchr(text->russian, '%'));
   }
