@@ -23,6 +23,9 @@ const char kNone[] = "<missing>";
 
 const std::string kUserFile = "<Packs> = \"GrandPack_Rus\"\r\n<Language> = \"eng\"\r\n";
 
+// A saved settings file: the text and one NUL byte.
+std::string with_nul(const std::string& text) { return text + '\0'; }
+
 // The buttons and the icon of each kind of box.
 struct BoxStyle {
   std::vector<int> buttons;
@@ -237,7 +240,7 @@ TEST(ToolLongFolder, ACurrentDirectoryTooLongForTheToolTouchesNothingButStillClo
   ChildRun run = run_tool(fits, " /p:NewPack");
   expect_ended(run);
   EXPECT_EQ(1u, run.boxes.size());
-  EXPECT_EQ(std::string("<Packs> = \"NewPack\"\r\n") + '\0', read_file(fits + "\\" + kSettings));
+  EXPECT_EQ(with_nul("<Packs> = \"NewPack\"\r\n"), read_file(fits + "\\" + kSettings));
   remove_tree(fits);
   EXPECT_TRUE(launcher.GotClose());
 
@@ -272,8 +275,7 @@ TEST(ToolRegisterPack, AppendsANewPackSavesAndConfirms) {
 
   ChildRun run = run_tool(game.path(), " /P:NewPack");
   expect_boxes(run, {installed("NewPack")});
-  EXPECT_EQ(std::string("<Packs> = \"GrandPack_Rus\", \"NewPack\"\r\n<Language> = \"eng\"\r\n") + '\0',
-            game.Read(kSettings));
+  EXPECT_EQ(with_nul("<Packs> = \"GrandPack_Rus\", \"NewPack\"\r\n<Language> = \"eng\"\r\n"), game.Read(kSettings));
   EXPECT_EQ("<Packs>\r\n", game.Read(kDefaults));
   EXPECT_TRUE(launcher.GotClose());
   // A switch was found: no hand-off.
@@ -296,8 +298,6 @@ struct SwitchRun {
 };
 
 void PrintTo(const SwitchRun& run, std::ostream* out) { *out << run.name; }
-
-std::string with_nul(const std::string& text) { return text + '\0'; }
 
 std::vector<SwitchRun> pack_runs() {
   const std::string known = "<Packs> = \"GrandPack_Rus\", \"" + cp1251("ПАК") + "\"\r\n";
@@ -415,7 +415,7 @@ TEST(ToolRegisterPack, SavesInTheDeepestGameFolderWhereQelIniFits) {
   game.Write(settings, "<Packs>\r\n");
   ChildRun run = run_tool(game.At(deep), " /p:New");
   expect_boxes(run, {installed("New")});
-  EXPECT_EQ(std::string("<Packs> = \"New\"\r\n") + '\0', game.Read(settings));
+  EXPECT_EQ(with_nul("<Packs> = \"New\"\r\n"), game.Read(settings));
   EXPECT_EQ(std::vector<std::string>{"qel.ini"}, folder_names(game.At(deep + "\\_QV3_Data\\Settings")))
       << "nothing else is left in the settings folder";
 }

@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "cannot start %s: error %lu\n", command_line.c_str(), child.start_error);
     return 3;
   }
-  printf("%s: %s, exit code %lu, %d box(es)\n", child.ended ? "ended" : "ended after 60 s by force", command_line.c_str(),
-         child.exit_code, static_cast<int>(child.boxes.size()));
+  printf("%s: %s, exit code %lu, %d box(es)\n", child.ended ? "ended" : "ended by force after 60 s",
+         command_line.c_str(), child.exit_code, static_cast<int>(child.boxes.size()));
   return child.ended ? 0 : 1;
 }
