@@ -162,10 +162,12 @@ if [ ! -f "$guest/recipe" ] || [ "$(cat "$guest/recipe")" != "$recipe" ] ||
   timeout -k 10 "$(remaining)" unshare --mount --propagation private \
     bash "$0" --make-guest-tree "$new/tree" "$mirror" "$security" >"$log" 2>&1 &
   maker=$!
+  trap 'kill $maker 2>/dev/null' EXIT
   # The stage lines of the log as they come.
   tail -n +1 -F --pid=$maker "$log" 2>/dev/null | grep --line-buffered '^vm: '
   wait $maker
   rc=$?
+  trap - EXIT
   if [ "$rc" != 0 ]; then
     tail -n 30 "$log"
     [ "$rc" = 124 ] && fail "making the guest did not end within the limit of $limit s (QV_VM_TIMEOUT); log in $log"
