@@ -4,18 +4,23 @@
 # into the stand-in host under Wine, once as host version 1 and once as host
 # version 2, and prints what the plug-in did: the pack folders it switched
 # off, the writes by width, the hooks, and one redirected file call.
+# QV_DEMO_STAGE=build only builds, QV_DEMO_STAGE=wine only runs (see demo.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=$root/build/win
+stage=${QV_DEMO_STAGE:-all}
 mkdir -p "$build"
-if ! cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-plugin-config.log" 2>&1; then
-  cat "$build/demo-plugin-config.log"
-  echo "demo-plugin: configuration failed"
-  exit 1
+if [ "$stage" != wine ]; then
+  if ! cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-plugin-config.log" 2>&1; then
+    cat "$build/demo-plugin-config.log"
+    echo "demo-plugin: configuration failed"
+    exit 1
+  fi
+  cmake --build "$build" -j 2 --target QV_PLUGIN qv_plugin_host qv_splicer_standin_lib qv_splicer_standin_noentry >/dev/null ||
+    { echo "demo-plugin: build failed"; exit 1; }
 fi
-cmake --build "$build" -j 2 --target QV_PLUGIN qv_plugin_host qv_splicer_standin_lib qv_splicer_standin_noentry >/dev/null ||
-  { echo "demo-plugin: build failed"; exit 1; }
+[ "$stage" != build ] || exit 0
 own_prefix=0
 [ -n "${QV_WINEPREFIX:-}" ] || own_prefix=1
 # shellcheck source=wine-env.sh

@@ -12,22 +12,43 @@
 # every box (answering each itself), and saves a PNG of every box in
 # out/demo/. At its end it runs scripts/demo-plugin.sh when that exists.
 #
+# Where this machine runs no 32-bit Windows programs (scripts/probe-win32.sh),
+# everything after the build runs inside the emulated machine
+# (scripts/vm-run.sh), which writes to the same folders.
+#
 # Environment: QV_SKIP_INSTALL=1 skips the package check; QV_BUILD_DIR
-# (default build) and QV_DEMO_OUT (default out/demo) move the folders.
+# (default build) and QV_DEMO_OUT (default out/demo) move the folders; QV_VM=1
+# takes the emulated path anyway. QV_DEMO_STAGE=wine (how the emulated
+# machine runs its half) skips the installation and the build.
 set -euo pipefail
+trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${QV_BUILD_DIR:-$root/build}
 out=${QV_DEMO_OUT:-$root/out/demo}
+where=directly
+[ "${QV_IN_VM:-0}" != 1 ] || where="in the emulated machine"
 
-[ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh
-mkdir -p "$build"
+if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
+  [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh
+  mkdir -p "$build"
+  if ! bash scripts/probe-win32.sh "$build"; then
+    where="in the emulated machine"
+    [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh vm
+  fi
 
-echo "== building the tool (Windows build in $build/win)"
-cmake -S . -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-config.log" 2>&1 ||
-  { cat "$build/demo-config.log"; exit 1; }
-cmake --build "$build/win" -j 2 --target QV_InternalTool qv_box_run standin_tool_launcher standin_tool_updater \
-  standin_tool_product_3_7
+  echo "== building the tool (Windows build in $build/win)"
+  cmake -S . -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-config.log" 2>&1 ||
+    { cat "$build/demo-config.log"; exit 1; }
+  cmake --build "$build/win" -j 2 --target QV_InternalTool qv_box_run standin_tool_launcher standin_tool_updater \
+    standin_tool_product_3_7
+
+  if [ "$where" != directly ]; then
+    [ ! -f scripts/demo-plugin.sh ] || QV_DEMO_STAGE=build bash scripts/demo-plugin.sh
+    echo "== the rest of the demo runs under Wine in the emulated machine"
+    exec bash scripts/vm-run.sh --scratch "$build/wine" env QV_DEMO_STAGE=wine bash scripts/demo.sh
+  fi
+fi
 
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$build/wine"
@@ -95,7 +116,7 @@ STEPS
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$out/steps.sh"
 qv_wine_stop
 echo
-echo "== demo done: game folder $game, box pictures in $out"
+echo "== demo done ($where): game folder $game, box pictures in $out"
 ls "$out"/*.png
 
 if [ -f scripts/demo-plugin.sh ]; then

@@ -4,6 +4,11 @@
 # the message box tests, the native test and fuzzing tools, and the Russian
 # locale used by the Russian-interface runs. Safe to run again: it only
 # installs packages that are missing.
+#
+# With the argument "vm" it also installs what the emulated machine of
+# scripts/vm-run.sh needs (QEMU and debootstrap); the test and demo scripts
+# ask for it only on a machine that cannot run 32-bit Windows programs
+# directly (scripts/probe-win32.sh).
 set -euo pipefail
 
 need=()
@@ -12,6 +17,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
       cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
       googletest libbenchmark-dev locales python3 python3-pefile)
+[ "${1:-}" != vm ] || pkgs+=(qemu-system-x86 debootstrap)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if ((${#need[@]})); then

@@ -3,11 +3,16 @@
 # installs what is missing, builds the native core under ASan/UBSan and the
 # Windows build, runs every test (Windows tests under Wine and Xvfb), checks
 # that the deliverables build reproducibly, runs clang-tidy and a bounded
-# fuzz run. Ends with one line "tests: N passed, N failed".
+# fuzz run. Ends with one line "tests: N passed, N failed (Windows tests
+# ran directly)" or "... ran in the emulated machine)".
+#
+# The Windows tests run directly under Wine where this machine runs 32-bit
+# Windows programs (scripts/probe-win32.sh), otherwise inside an emulated
+# machine (scripts/vm-run.sh); everything else runs here.
 #
 # Environment: QV_FUZZ_SECONDS (default 60), QV_SKIP_INSTALL=1 to skip the
 # package check, QV_QUICK=1 to skip the reproducibility build, clang-tidy and
-# fuzzing.
+# fuzzing, QV_VM=1 to run the Windows tests in the emulated machine anyway.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -17,6 +22,11 @@ fuzz_seconds=${QV_FUZZ_SECONDS:-60}
 jobs=$(nproc)
 
 [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh || exit 1
+win_where=directly
+if ! bash scripts/probe-win32.sh "$build"; then
+  win_where="in the emulated machine"
+  [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh vm || exit 1
+fi
 
 passed=0
 failed=0
@@ -60,13 +70,13 @@ else
 fi
 
 if [ "$win_ok" = 1 ]; then
-  echo "== Windows tests under Wine and Xvfb"
-  # shellcheck source=wine-env.sh
-  source scripts/wine-env.sh "$build/wine"
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'qv_wine_start; cd "$1" && ctest --output-on-failure --timeout 900 -j 2' _ "$build/win" 2>&1 |
-    tee "$build/win-ctest.log"
+  echo "== Windows tests under Wine and Xvfb, $win_where"
+  if [ "$win_where" = directly ]; then
+    bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
+  else
+    bash scripts/vm-run.sh --scratch "$build/wine" bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
+  fi
   count_ctest "$build/win-ctest.log" "Windows tests"
-  qv_wine_stop
 fi
 
 if [ "${QV_QUICK:-0}" != 1 ]; then
@@ -97,5 +107,5 @@ fi
 
 echo
 for f in "${failures[@]}"; do echo "failed: $f"; done
-echo "tests: $passed passed, $failed failed"
+echo "tests: $passed passed, $failed failed (Windows tests ran $win_where)"
 [ "$failed" = 0 ]
