@@ -151,8 +151,12 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
 
   // The new text goes into a fresh file beside the old one.
   char temporary[MAX_PATH];
-  HANDLE file = create_beside(target, static_cast<size_t>(target_name - target), full, temporary, &lastError);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  uint32_t create_error = 0;
+  HANDLE file = create_beside(target, static_cast<size_t>(target_name - target), full, temporary, &create_error);
+  if (file == INVALID_HANDLE_VALUE) {
+    lastError = create_error;
+    return 0;
+  }
   copy_path(fileName, path_file_part(name));
 
   // The text and one NUL byte, in one write.

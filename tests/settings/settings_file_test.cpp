@@ -196,6 +196,7 @@ TEST_F(FileTest, ReplacesAnExistingFileAsAWhole) {
   EXPECT_EQ(saved.size(), 90u);
   EXPECT_NE(saved.find("<Packs> = \"A\", \"B\", \"C\"\r\n"), std::string::npos) << saved;
   EXPECT_EQ(file_count(), 1);
+  EXPECT_EQ(d->lastError, 0u) << "a save that succeeds records no error";
   delete d;
 }
 
