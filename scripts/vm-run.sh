@@ -10,9 +10,12 @@
 #   bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]...
 #
 # The command runs in the current folder, which must lie in the shared folders.
-# --scratch DIR: the guest mounts a folder in its own memory over DIR, for Wine
-# prefixes and temporary files (a Wine prefix wants a local file system, and
-# it is faster there); what the command leaves in DIR stays in the guest.
+# --scratch DIR: the guest mounts a folder of a disk of its own over DIR, for
+# Wine prefixes and temporary files (a Wine prefix wants a local file system,
+# and it is faster there); what the command leaves in DIR stays in the guest.
+# That disk is ext4, made anew for each run: Wine keeps the hidden and system
+# attributes of files in extended attributes, which the guest kernel's tmpfs
+# does not keep, and the tests of those attributes need them.
 #
 # The guest is made on first use from Debian's package registry (debootstrap,
 # about 3 minutes, no loop mounts) and kept in <build>/vm/guest; it is made
@@ -228,7 +231,15 @@ JOB
     printf '  { echo "vm: cannot mount the shared folder %q"; echo 1 >/run/qv/status; exit 1; }\n' "$s"
     i=$((i + 1))
   done
-  for d in "${scratch[@]}"; do printf 'mount -t tmpfs -o mode=0755 tmpfs %q\n' "$d"; done
+  if ((${#scratch[@]})); then
+    echo 'mkdir -p /mnt/qv-scratch && mount -t ext4 /dev/vdb /mnt/qv-scratch ||'
+    echo '  { echo "vm: cannot mount the scratch disk"; echo 1 >/run/qv/status; exit 1; }'
+    i=0
+    for d in "${scratch[@]}"; do
+      printf 'mkdir -p /mnt/qv-scratch/%d %q && mount --bind /mnt/qv-scratch/%d %q\n' "$i" "$d" "$i" "$d"
+      i=$((i + 1))
+    done
+  fi
   echo 'export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb QV_IN_VM=1'
   for v in LANG LANGUAGE LC_ALL; do [ -z "${!v:-}" ] || printf 'export %s=%q\n' "$v" "${!v}"; done
   while read -r v; do printf 'export %s=%q\n' "$v" "${!v}"; done < <(compgen -e | grep '^QV_' | grep -vx 'QV_IN_VM')
@@ -253,6 +264,12 @@ qemu=(qemu-system-x86_64 -name qv-guest -nodefaults -no-user-config -display non
   -device virtio-rng-pci
   -serial "file:$run/console.log" -serial "file:$run/output.log"
   -virtfs "local,path=$run,mount_tag=qvrun,security_model=none,id=qvrun")
+# The scratch disk: sparse, so it takes only what the run writes.
+if ((${#scratch[@]})); then
+  truncate -s 16G "$run/scratch.img" && mkfs.ext4 -q -F -L qv-scratch "$run/scratch.img" >"$run/mkfs.log" 2>&1 ||
+    fail "mkfs.ext4 could not make the scratch disk in $run"
+  qemu+=(-drive "file=$run/scratch.img,format=raw,if=virtio")
+fi
 i=0
 for s in "${shares[@]}"; do
   qemu+=(-virtfs "local,path=$s,mount_tag=qv$i,security_model=none,id=qv$i")
@@ -267,6 +284,7 @@ tail -n +1 -F --pid=$qemu_pid "$run/output.log" 2>/dev/null
 wait $qemu_pid
 rc=$?
 trap - EXIT
+rm -f "$run/scratch.img"
 
 if [ -s "$run/status" ]; then
   status=$(cat "$run/status")
