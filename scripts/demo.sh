@@ -113,7 +113,10 @@ LC_ALL=en_US.UTF-8 run_step "a command line that is empty" ok ""
 wait
 STEPS
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$out/steps.sh"
+# Wine's desktop is held for all the steps (see qv_wine_hold_desktop).
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_hold_desktop)"'
+  qv_wine_hold_desktop "$1"
+  bash "$2"' _ "$build/probe/qv_probe.exe" "$out/steps.sh"
 qv_wine_stop
 echo
 echo "== demo done ($where): game folder $game, box pictures in $out"

@@ -11,18 +11,14 @@
 #
 # Exit code 0: run the Windows programs here, directly under Wine; 1: run them
 # in the emulated machine (scripts/vm-run.sh). QV_VM=1 answers 1 without
-# probing, so that the emulated path can be tried on any machine;
-# QV_PROBE_SECONDS (default 60) is the time limit.
+# running the program, so that the emulated path can be tried on any machine;
+# QV_PROBE_SECONDS (default 60) is the time limit. The program stays in
+# BUILD_DIR/probe/qv_probe.exe (see qv_wine_hold_desktop in wine-env.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${QV_BUILD_DIR:-$root/build}}
 seconds=${QV_PROBE_SECONDS:-60}
 emulated="the Windows tests and the demo run in an emulated machine (scripts/vm-run.sh)"
-
-if [ "${QV_VM:-0}" = 1 ]; then
-  echo "probe: QV_VM=1: $emulated"
-  exit 1
-fi
 
 dir=$build/probe
 mkdir -p "$dir"
@@ -33,6 +29,12 @@ if [ ! -f "$exe" ] || [ "$root/scripts/probe-win32.c" -nt "$exe" ]; then
     echo "probe: cannot build the probe program (is g++-mingw-w64-i686 installed?); taking the emulated path: $emulated"
     exit 1
   fi
+fi
+# The program is built in any case: scripts/wine-env.sh holds Wine's desktop
+# with it, here or in the emulated machine.
+if [ "${QV_VM:-0}" = 1 ]; then
+  echo "probe: QV_VM=1: $emulated"
+  exit 1
 fi
 
 export WINEPREFIX=$dir/prefix TMPDIR=$dir WINEARCH=win32 WINEDEBUG=-all

@@ -30,4 +30,22 @@ qv_wine_start() {
   wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 export -f qv_wine_start
+# Keeps Wine's desktop up until qv_wine_stop, with the program of
+# scripts/probe-win32.sh (its path the argument): Wine closes the desktop a
+# second after the last program on it ends, and the next program that needs
+# it starts it again but waits for it only 10 s, which an emulated machine
+# may not make; its message boxes would then fail. Call it where the display
+# is set; it returns when the desktop is up.
+qv_wine_hold_desktop() {
+  local log=$TMPDIR/desktop-holder.log
+  wine "$1" --hold-desktop </dev/null >"$log" 2>&1 &
+  local holder=$! i
+  for i in $(seq 1200); do
+    grep -q 'desktop ready' "$log" && return 0
+    kill -0 "$holder" 2>/dev/null || break
+    sleep 0.5
+  done
+  echo "wine-env: Wine's desktop did not come up: $(tail -n 1 "$log")"
+  return 1
+}
 qv_wine_stop() { WINEPREFIX=$QV_WINEPREFIX wineserver -k >/dev/null 2>&1 || true; }
