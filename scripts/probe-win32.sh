@@ -17,6 +17,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${QV_BUILD_DIR:-$root/build}}
+mkdir -p "$build" && build=$(cd "$build" && pwd)
 seconds=${QV_PROBE_SECONDS:-60}
 emulated="the Windows tests and the demo run in an emulated machine (scripts/vm-run.sh)"
 
