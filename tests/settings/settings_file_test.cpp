@@ -23,21 +23,19 @@ std::string current_directory() {
   return buffer;
 }
 
-// A fresh folder for one test, removed with its files afterwards.
+// A fresh folder for one test, removed with its files afterwards (once
+// TearDown has left it).
 class FileTest : public testing::Test {
  protected:
-  std::string folder;
+  TempFolder temp{"qvt"};
+  const std::string& folder = temp.path();
   std::string start;
 
   void SetUp() override {
-    folder = make_temp_folder("qvt");
     ASSERT_FALSE(folder.empty()) << "CreateDirectoryW failed with " << GetLastError();
     start = current_directory();
   }
-  void TearDown() override {
-    SetCurrentDirectoryA(start.c_str());
-    if (!folder.empty()) remove_tree(folder);
-  }
+  void TearDown() override { SetCurrentDirectoryA(start.c_str()); }
 
   std::string path(const char* name) const { return folder + "\\" + name; }
 
