@@ -37,6 +37,29 @@ struct FolderScope {
 
 uint32_t error_or(DWORD error, DWORD fallback) { return error != 0 ? error : fallback; }
 
+// Virus scanners, indexers and sync clients open a file for a moment right
+// after it was written, so a save that runs into one of them is tried again
+// for about a second before it gives up.
+constexpr int kLockRetries = 10;
+constexpr DWORD kLockRetryDelayMs = 100;
+
+bool is_brief_lock(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `attempt` (which returns true on success) again while it fails with
+// what may be a brief lock. Returns 1 on success, else 0 with the last error
+// in *error.
+template <typename Attempt>
+int retry_while_locked(Attempt attempt, DWORD* error) {
+  for (int tries = 0;; ++tries) {
+    if (attempt()) return 1;
+    *error = GetLastError();
+    if (!is_brief_lock(*error) || tries == kLockRetries) return 0;
+    Sleep(kLockRetryDelayMs);
+  }
+}
+
 // Creates the new file of a save beside the target (a full path of `length`
 // characters whose name starts at `name_at`). Its name is the target's name
 // with the last characters replaced by '~' and a hexadecimal counter
@@ -132,7 +155,7 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
   // The old file must be one that a plain new file may replace: not
   // read-only, hidden or system (a create of a normal file over a hidden or
   // system one is refused with access denied), not a folder, not held open
-  // by another program.
+  // by another program for longer than a moment.
   const DWORD attributes = GetFileAttributesA(target);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     const DWORD refused =
@@ -141,9 +164,14 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
       lastError = ERROR_ACCESS_DENIED;
       return 0;
     }
-    HANDLE probe = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) {
-      lastError = error_or(GetLastError(), ERROR_ACCESS_DENIED);
+    HANDLE probe = INVALID_HANDLE_VALUE;
+    DWORD probe_error = 0;
+    const auto open_alone = [&] {
+      probe = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      return probe != INVALID_HANDLE_VALUE;
+    };
+    if (!retry_while_locked(open_alone, &probe_error)) {
+      lastError = error_or(probe_error, ERROR_ACCESS_DENIED);
       return 0;
     }
     CloseHandle(probe);
@@ -182,9 +210,13 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
     lastError = error_or(GetLastError(), ERROR_WRITE_FAULT);
   }
   guarded_free(block);
-  if (ok && !MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  DWORD move_error = 0;
+  const auto move_into_place = [&] {
+    return MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  };
+  if (ok && !retry_while_locked(move_into_place, &move_error)) {
     ok = FALSE;
-    lastError = error_or(GetLastError(), ERROR_ACCESS_DENIED);
+    lastError = error_or(move_error, ERROR_ACCESS_DENIED);
   }
   if (!ok) DeleteFileA(temporary);
   return ok ? 1 : 0;

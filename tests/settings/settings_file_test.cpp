@@ -222,6 +222,37 @@ TEST_F(FileTest, AFileHeldOpenByAnotherProgramIsNotReplaced) {
   EXPECT_EQ(file_count(), 1) << "no partial new file is left";
 }
 
+namespace {
+// Closes the handle after the delay, as a virus scanner lets go of a file
+// it looked at.
+struct BriefHold {
+  HANDLE file;
+  DWORD milliseconds;
+};
+DWORD WINAPI let_go_later(void* context) {
+  const BriefHold* hold = static_cast<const BriefHold*>(context);
+  Sleep(hold->milliseconds);
+  CloseHandle(hold->file);
+  return 0;
+}
+}  // namespace
+
+TEST_F(FileTest, AFileHeldForAMomentIsReplacedOnceItIsFree) {
+  write_file("qel.ini", std::string(kExample) + std::string(1, '\0'));
+  // Held without sharing when the save starts, let go of 300 ms later.
+  BriefHold hold = {CreateFileA(path("qel.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), 300};
+  ASSERT_NE(hold.file, INVALID_HANDLE_VALUE);
+  HANDLE thread = CreateThread(nullptr, 0, let_go_later, &hold, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  SettingsDocument d;
+  fill(d);
+  EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 1) << "lastError " << d.lastError;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(read_file("qel.ini"), written_text(d) + std::string(1, '\0'));
+  EXPECT_EQ(file_count(), 1);
+}
+
 TEST_F(FileTest, AReadOnlyFileIsNotReplaced) {
   const std::string old = "<Packs> = \"Old\"";
   write_file("qel.ini", old);
