@@ -9,12 +9,22 @@
 #include "tool_state.h"
 #include "update_hand_off.h"
 
+// How long each launcher window is given to handle WM_CLOSE.
+constexpr UINT kLauncherCloseTimeoutMs = 5000;
+
 static BOOL CALLBACK close_launcher_proc(HWND window, LPARAM) {
   char title[kWindowTitleSize];
   const int length = GetWindowTextA(window, title, kWindowTitleSize);
   if (length < 0 || length >= kWindowTitleSize) return TRUE;
   title[length] = '\0';
-  if (is_launcher_title(title)) SendMessageA(window, WM_CLOSE, 0, 0);
+  // A launcher that does not answer (or takes long over its close) is left
+  // behind after a few seconds instead of holding up the windowless tool
+  // for ever; the hand-off's wait for the launcher's file still catches one
+  // that stays open.
+  if (is_launcher_title(title)) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kLauncherCloseTimeoutMs, &result);
+  }
   return TRUE;
 }
 

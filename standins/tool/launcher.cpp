@@ -2,13 +2,19 @@
 // the rest of the command line after the record file name (without the
 // quotation marks when the whole rest is quoted). When the window
 // gets WM_CLOSE, "WM_CLOSE" is appended to the record file and the program
-// ends. On start it writes "ready" there once the window exists.
-//   standin_launcher.exe <record file> <title...>
+// ends. On start it writes "ready" there once the window exists. With
+// /busy-close:<ms> first, it spends that long handling WM_CLOSE (after
+// recording it), as a launcher that does not answer.
+//   standin_launcher.exe [/busy-close:<ms>] <record file> <title...>
 #include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "args.h"
 
 static char record_path[1024];
+static DWORD busy_close_ms = 0;
 
 static void record(const char* line) {
   HANDLE file = CreateFileA(record_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -23,6 +29,7 @@ static void record(const char* line) {
 static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_CLOSE) {
     record("WM_CLOSE");
+    Sleep(busy_close_ms);
     DestroyWindow(window);
     return 0;
   }
@@ -36,6 +43,11 @@ static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LP
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const char* p = after_program_name(GetCommandLineA());
   if (!next_word(&p, record_path, sizeof record_path)) return 2;
+  const char busy[] = "/busy-close:";
+  if (std::strncmp(record_path, busy, sizeof busy - 1) == 0) {
+    busy_close_ms = static_cast<DWORD>(atoi(record_path + sizeof busy - 1));
+    if (!next_word(&p, record_path, sizeof record_path)) return 2;
+  }
   // A title passed as one quoted argument loses its quotation marks.
   char title[512];
   lstrcpynA(title, p, sizeof title);

@@ -88,11 +88,12 @@ bool boxes_can_be_topmost() {
   return known == 1;
 }
 
-Launcher::Launcher(const std::string& folder, const std::string& title, const char* program) {
+Launcher::Launcher(const std::string& folder, const std::string& title, const char* program, int busy_close_ms) {
   static int counter = 0;
   record_ = folder + "\\launcher-" + std::to_string(++counter) + ".txt";
   const std::string exe = program != nullptr ? std::string(program) : standin_path("standin_tool_launcher.exe");
-  if (!start_process(exe, "\"" + exe + "\" \"" + record_ + "\" " + title, folder, &process_)) return;
+  const std::string busy = busy_close_ms > 0 ? "/busy-close:" + std::to_string(busy_close_ms) + " " : "";
+  if (!start_process(exe, "\"" + exe + "\" " + busy + "\"" + record_ + "\" " + title, folder, &process_)) return;
   // The launcher writes "ready" once its window exists.
   for (int i = 0; i < 1000 && !ready_; ++i) {
     ready_ = read_file(record_, "").size() >= 5;

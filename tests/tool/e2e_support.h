@@ -55,7 +55,9 @@ bool boxes_can_be_topmost();
 // A launcher stand-in with its window title; closes it at the end.
 class Launcher {
  public:
-  Launcher(const std::string& folder, const std::string& title, const char* program = nullptr);
+  // busy_close_ms: how long it takes to handle WM_CLOSE.
+  Launcher(const std::string& folder, const std::string& title, const char* program = nullptr,
+           int busy_close_ms = 0);
   ~Launcher() { End(); }
   Launcher(const Launcher&) = delete;
   Launcher& operator=(const Launcher&) = delete;
