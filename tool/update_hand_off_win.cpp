@@ -5,22 +5,6 @@
 #include "tool_state.h"
 #include "update_hand_off.h"
 
-uint32_t get_product_dll_version() {
-  const DWORD size = GetFileVersionInfoSizeA("_QV3_.dll", nullptr);
-  if (size == 0) return 0;
-  void* block = LocalAlloc(LPTR, size);
-  if (block == nullptr) return 0;
-  uint32_t version = 0;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixed_size = 0;
-  if (GetFileVersionInfoA("_QV3_.dll", 0, size, block) &&
-      VerQueryValueA(block, "\\", reinterpret_cast<void**>(&fixed), &fixed_size) && fixed != nullptr) {
-    version = fixed->dwFileVersionMS;
-  }
-  LocalFree(block);
-  return version;
-}
-
 // Probes the file until no other program holds it; each probe that finds it
 // in use asks the user. Returns 1 when the user chose Cancel.
 static int wait_until_file_free(const char* file, const ToolText& question) {
