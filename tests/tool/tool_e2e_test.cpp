@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -147,7 +148,26 @@ TEST(ToolLanguage, TheRunHasTheInterfaceLanguageItChecks) {
   // Without this the Russian run could quietly test the English texts twice.
   const LANGID language = GetUserDefaultUILanguage();
   EXPECT_EQ(russian_run() ? 0x0419 : 0x0409, language) << "GetUserDefaultUILanguage() = 0x" << std::hex << language;
-  EXPECT_EQ(russian_run() ? 1251u : 1252u, GetACP());
+  // QV_EXPECT_ACP: a run whose code page is not the language's usual one.
+  const char* code_page = getenv("QV_EXPECT_ACP");
+  EXPECT_EQ(code_page != nullptr ? static_cast<UINT>(atoi(code_page)) : russian_run() ? 1251u : 1252u, GetACP());
+}
+
+TEST(ToolBoxText, TheBoxShowsTheTextInTheRunsLanguageWhateverTheCodePage) {
+  // The Russian texts are Windows-1251 bytes; the box must show them as
+  // Russian letters on a system whose ANSI code page is another, and the
+  // pack name as it came in that code page.
+  GameFolder game("3.8");
+  game.Write(kSettings, "<Packs>\r\n");
+  const std::wstring pack = GetACP() == 1251 ? widen("Пак", CP_UTF8) : widen("Café", CP_UTF8);
+  ChildRun run = run_tool(game.path(), " /p:" + narrow(pack));
+  expect_ended(run);
+  ASSERT_EQ(1u, run.boxes.size());
+  const std::wstring expected = russian_run()
+                                    ? widen("Установка ", CP_UTF8) + pack + widen(" успешно завершена.", CP_UTF8)
+                                    : pack + L" was successfully installed.";
+  EXPECT_TRUE(expected == run.boxes[0].wide_text) << "the box reads \"" << narrow(run.boxes[0].wide_text, CP_UTF8)
+                                                  << "\" (UTF-8 here), code page " << GetACP();
 }
 
 // ---- start-up
@@ -185,6 +205,18 @@ TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongComma
   EXPECT_EQ(kUserFile, game.Read(kSettings));
   EXPECT_TRUE(game.Exists(kGameUpdater));
   EXPECT_FALSE(game.Exists(kDataUpdater));
+}
+
+TEST(ToolStartUp, ALauncherThatDoesNotAnswerIsLeftBehindAndTheSwitchStillRuns) {
+  GameFolder game("3.8");
+  game.Write(kSettings, "<Packs>\r\n");
+  // It spends longer over WM_CLOSE than the whole run may take.
+  Launcher busy(game.path(), "Quarn QV Launcher", nullptr, 120000);
+  ASSERT_TRUE(busy.ready());
+  ChildRun run = run_tool(game.path(), " /p:New");
+  expect_boxes(run, {installed("New")});
+  EXPECT_EQ(with_nul("<Packs> = \"New\"\r\n"), game.Read(kSettings));
+  EXPECT_TRUE(busy.GotClose());
 }
 
 TEST(ToolStartUp, QuotesAnywhereInTheProgramNameBelongToTheName) {
@@ -452,6 +484,63 @@ TEST(ToolSwitches, ABlankInTheProgramPathCountsAsWell) {
   // The scan covers the whole command line, the program's own name included.
   ChildRun run = run_tool(game.path(), "C:\\Games /p:FromPath\\QV_InternalTool.exe go", answer_ok, nullptr, true);
   expect_boxes(run, {text_only(installed("FromPath\\QV_InternalTool.exe go"))});
+}
+
+namespace {
+// Tells Wine, for the life of the object, to prefer a DLL of the program's
+// folder over its own one for every program named `program`, as Windows'
+// search order does for a DLL that is not one of its known system DLLs.
+class PreferProgramsFolder {
+ public:
+  PreferProgramsFolder(const char* program, const char* dll) : dll_(dll) {
+    key_ = std::string("Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+      const char order[] = "native,builtin";
+      set_ = RegSetValueExA(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order) == ERROR_SUCCESS;
+      RegCloseKey(key);
+    }
+  }
+  ~PreferProgramsFolder() { RegDeleteKeyValueA(HKEY_CURRENT_USER, key_.c_str(), dll_); }
+  PreferProgramsFolder(const PreferProgramsFolder&) = delete;
+  PreferProgramsFolder& operator=(const PreferProgramsFolder&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  std::string key_;
+  const char* dll_;
+  bool set_ = false;
+};
+}  // namespace
+
+TEST(ToolLoading, AVersionDllInTheToolsFolderNeverAnswersTheTool) {
+  // Mod loaders often sit in the game folder as a version.dll of their own;
+  // this one answers every version query with 0, so that product 3.10 would
+  // look older than 3.8 and its updater would be moved. (Wine's own
+  // user32 imports version.dll by name, so here the stand-in is loaded
+  // whatever the tool does; what counts is that the tool never asks it.)
+  GameFolder game("3.10");
+  game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  game.Write(kSettings, "<Packs>\r\n");
+  game.CopyStandIn("standin_tool_planted_version.dll", "version.dll");
+  const std::string tool = game.At("QV_InternalTool.exe");
+  ASSERT_TRUE(copy_file(tool_exe_path(), tool));
+  PreferProgramsFolder override_for_the_tool("QV_InternalTool.exe", "version");
+  ASSERT_TRUE(override_for_the_tool.set());
+
+  ChildRun run = run_watched(tool, "\"" + tool + "\" /p:New", game.path(), answer_ok, nullptr, 60000);
+  expect_boxes(run, {installed("New")});
+  EXPECT_EQ(with_nul("<Packs> = \"New\"\r\n"), game.Read(kSettings));
+  run = run_watched(tool, "\"" + tool + "\" update", game.path(), answer_ok, nullptr, 60000);
+  expect_boxes(run, {});
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
+  EXPECT_TRUE(game.Exists(kGameUpdater)) << "the updater was moved: the product looked older than 3.8";
+  const std::string record = game.Read("version.dll.log");
+  for (const char* query : {"GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA"}) {
+    EXPECT_EQ(std::string::npos, record.find(query)) << "the version.dll in the tool's folder answered: " << record;
+  }
 }
 
 // ---- update hand-off

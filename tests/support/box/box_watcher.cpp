@@ -133,6 +133,9 @@ BoxRecord box_read(HWND box) {
   record.caption.assign(text, n > 0 ? n : 0);
   n = static_cast<int>(GetDlgItemTextA(box, 0xFFFF, text, sizeof text));
   record.text.assign(text, n > 0 ? n : 0);
+  wchar_t wide[2048];
+  n = static_cast<int>(GetDlgItemTextW(box, 0xFFFF, wide, sizeof wide / sizeof wide[0]));
+  record.wide_text.assign(wide, n > 0 ? n : 0);
   EnumChildWindows(box, collect_button_proc, reinterpret_cast<LPARAM>(&record.buttons));
   std::sort(record.buttons.begin(), record.buttons.end());
   record.topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;

@@ -11,6 +11,7 @@ struct BoxRecord {
   HWND window = nullptr;     // the box, until it is answered
   std::string caption;       // GetWindowTextA
   std::string text;          // GetDlgItemTextA with id 0xFFFF
+  std::wstring wide_text;    // GetDlgItemTextW with id 0xFFFF: the text as the box holds it
   std::vector<int> buttons;  // ids of the visible push buttons, ascending
   bool topmost = false;      // WS_EX_TOPMOST
   bool owned = false;        // GetWindow(box, GW_OWNER) is a window
