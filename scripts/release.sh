@@ -66,7 +66,7 @@ build() {
   if ! { cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
          cmake --build "$dir" -j "$(nproc)" --target QV_InternalTool QV_PLUGIN; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2
-    fail "the build in $dir failed (log $log; missing tools: bash scripts/install-deps.sh)"
+    fail "the build in $dir failed (log $log)"
   fi
 }
 # Two folders whose paths differ in length too: no build path may reach the bytes.
