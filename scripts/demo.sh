@@ -18,10 +18,11 @@
 #
 # Environment: QV_SKIP_INSTALL=1 skips the package check; QV_BUILD_DIR
 # (default build) and QV_DEMO_OUT (default out/demo) move the folders; QV_VM=1
-# takes the emulated path anyway. QV_DEMO_PICTURES=docs also copies the
-# pictures of three boxes to the README's docs/ (box-installed-en.png,
-# box-installed-ru.png, box-wrong-command-line.png); nothing else writes them. QV_DEMO_STAGE=wine (how the emulated
+# takes the emulated path anyway. QV_DEMO_STAGE=wine (how the emulated
 # machine runs its half) skips the installation and the build.
+# QV_DEMO_PICTURES=docs also copies the pictures of three boxes to the
+# README's docs/ (box-installed-en.png, box-installed-ru.png,
+# box-wrong-command-line.png); nothing else writes them.
 set -euo pipefail
 trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
