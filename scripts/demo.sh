@@ -20,6 +20,9 @@
 # (default build) and QV_DEMO_OUT (default out/demo) move the folders; QV_VM=1
 # takes the emulated path anyway. QV_DEMO_STAGE=wine (how the emulated
 # machine runs its half) skips the installation and the build.
+# QV_DEMO_PICTURES=docs also copies the pictures of three boxes to the
+# README's docs/ (box-installed-en.png, box-installed-ru.png,
+# box-wrong-command-line.png); nothing else writes them.
 set -euo pipefail
 trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -118,6 +121,20 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_hold_deskto
   qv_wine_hold_desktop "$1"
   bash "$2"' _ "$build/probe/qv_probe.exe" "$out/steps.sh"
 qv_wine_stop
+if [ -n "${QV_DEMO_PICTURES:-}" ]; then
+  # The README's pictures: the English and the Russian success box and the
+  # box of an empty command line. In the emulated machine this runs in the
+  # guest, which writes to the same work tree (a relative folder is the
+  # tree's).
+  pictures=$QV_DEMO_PICTURES
+  [[ $pictures = /* ]] || pictures=$root/$pictures
+  mkdir -p "$pictures"
+  # Stripped of their time stamps, so an unchanged box gives the same file.
+  convert -strip "$out/step1-box-01.png" "$pictures/box-installed-en.png"
+  convert -strip "$out/step4-box-01.png" "$pictures/box-installed-ru.png"
+  convert -strip "$out/step5-box-01.png" "$pictures/box-wrong-command-line.png"
+  echo "== the README's box pictures refreshed in $pictures"
+fi
 echo
 echo "== demo done ($where): game folder $game, box pictures in $out"
 ls "$out"/*.png

@@ -82,17 +82,15 @@ fi
 
 if [ "${QV_QUICK:-0}" != 1 ]; then
   if [ "$win_ok" = 1 ]; then
-    echo "== reproducible deliverables: a second clean build must give the same bytes"
-    rm -rf "$build/win-repro"
-    if cmake -S . -B "$build/win-repro" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null 2>&1 &&
-       cmake --build "$build/win-repro" -j "$jobs" --target QV_InternalTool QV_PLUGIN >/dev/null 2>&1; then
-      same=1
-      for f in tool/QV_InternalTool.exe plugin/QV_PLUGIN.dll; do
-        if cmp "$build/win/$f" "$build/win-repro/$f"; then echo "same: $f"; else same=0; fi
-      done
-      if [ "$same" = 1 ]; then step_ok "reproducible build"; else step_fail "reproducible build"; fi
+    echo "== the release: two clean builds of the deliverables must give the same bytes"
+    # The release command itself, on the tree as it is (uncommitted work
+    # allowed), with its build and dist folders in the build folder.
+    rm -rf "$build/dist"
+    if bash scripts/release.sh --allow-dirty --build "$build/release" --dist "$build/dist" &&
+       (cd "$build"/dist/qv-*/ && sha256sum -c SHA256SUMS); then
+      step_ok "release (reproducible build, PE checks, SHA256SUMS)"
     else
-      step_fail "reproducible build (second build failed)"
+      step_fail "release (reproducible build, PE checks, SHA256SUMS)"
     fi
   fi
 
