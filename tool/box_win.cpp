@@ -14,8 +14,10 @@ constexpr int kBoxTextSize = 1024;
 // of `*used` characters in `box` (kBoxTextSize characters); a piece that
 // does not fit is left out whole (no text of the tool comes near the size).
 void append_wide(wchar_t* box, int* used, const char* text, int length, UINT code_page) {
-  if (length <= 0) return;
-  const int n = MultiByteToWideChar(code_page, 0, text, length, box + *used, kBoxTextSize - 1 - *used);
+  // A room of 0 would make MultiByteToWideChar count instead of convert.
+  const int room = kBoxTextSize - 1 - *used;
+  if (length <= 0 || room <= 0) return;
+  const int n = MultiByteToWideChar(code_page, 0, text, length, box + *used, room);
   if (n > 0) *used += n;
 }
 }  // namespace
