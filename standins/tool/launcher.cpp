@@ -12,19 +12,12 @@
 #include <cstring>
 
 #include "args.h"
+#include "record.h"
 
 static char record_path[1024];
 static DWORD busy_close_ms = 0;
 
-static void record(const char* line) {
-  HANDLE file = CreateFileA(record_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, line, lstrlenA(line), &written, nullptr);
-  WriteFile(file, "\r\n", 2, &written, nullptr);
-  CloseHandle(file);
-}
+static void record(const char* line) { append_record_line(record_path, line); }
 
 static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_CLOSE) {

@@ -6,17 +6,11 @@
 // libraries load version.dll by name as well.
 #include <windows.h>
 
+#include "record.h"
+
 static char log_path[MAX_PATH + 8];
 
-static void record(const char* line) {
-  HANDLE file = CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, line, lstrlenA(line), &written, nullptr);
-  WriteFile(file, "\r\n", 2, &written, nullptr);
-  CloseHandle(file);
-}
+static void record(const char* line) { append_record_line(log_path, line); }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
