@@ -228,7 +228,7 @@ make_guest() {
   wait $maker
   rc=$?
   if [ "$rc" != 0 ]; then
-    tail -n 30 "$log"
+    grep -v '^vm: ' "$log" | tail -n 30 | sed 's/^/  /'
     [ "$rc" = 124 ] && fail "making the guest did not end within the limit of $limit s (QV_VM_TIMEOUT); log in $log"
     fail "making the guest failed (exit $rc); log in $log"
   fi
