@@ -25,10 +25,10 @@
 # A guest is made and checked under a lock (flock on <cache>/lock): it is made
 # in a temporary folder and moved into place only when complete, and a run
 # that finds the lock taken says so and waits. Before each use the guest's
-# files are checked against the sizes and checksums recorded when it was made
-# (the disk image also with e2fsck -fn); a guest that fails that check, or
-# that QEMU boots without it coming up, is reported, removed and made again
-# (and the run tried once more). A run opens the guest's files while it holds
+# files are checked against the manifest written when it was made (sizes, the
+# checksums of kernel and initrd), and the disk image with e2fsck -fn; a
+# guest that fails that check, or that QEMU boots without its coming up, is
+# reported, removed and made again (and the run tried once more). A run opens the guest's files while it holds
 # the lock and QEMU reads them through those open files, so a guest removed
 # by another run meanwhile stays whole for the runs that use it. The logs of
 # the last run (kernel console, QEMU) are in <build>/vm/run, those of the
@@ -349,7 +349,7 @@ JOB
 # The guest must say "guest up" within boot_limit seconds, else QEMU is
 # stopped and the file no-boot left in the run folder.
 boot_guest() {
-  local qemu qemu_pid i s
+  local qemu i s
   rm -rf "$run"
   mkdir -p "$run"
   write_job "$@" >"$run/job.sh"
@@ -440,4 +440,5 @@ fi
 if [ "$rc" != 0 ]; then
   fail "QEMU failed (exit $rc); logs in $run"
 fi
+grep -q '^vm: guest up' "$run/output.log" || fail "the guest stopped without coming up; logs in $run"
 fail "the guest stopped without a result of the command; logs in $run"
