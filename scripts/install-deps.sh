@@ -9,7 +9,32 @@
 # scripts/vm-run.sh needs (QEMU and debootstrap); the test and demo scripts
 # ask for it only on a machine that cannot run 32-bit Windows programs
 # directly (scripts/probe-win32.sh).
-set -euo pipefail
+#
+# It prints one line per step; what apt and locale-gen say goes to a log,
+# <build>/install-deps.log (QV_BUILD_DIR, default build/ in the work tree),
+# whose last 40 lines are printed when a step fails.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+log=${QV_BUILD_DIR:-$root/build}/install-deps.log
+
+# Runs one step, its output going to the log; on failure prints the log's tail
+# and stops.
+step() {
+  local what=$1 rc
+  shift
+  echo "install-deps: $what"
+  if [ ! -f "$log" ]; then
+    mkdir -p "$(dirname "$log")" && : >"$log" || { echo "install-deps: FAILED: cannot write the log $log"; exit 1; }
+  fi
+  echo "== $(date '+%F %T') $what" >>"$log"
+  "$@" >>"$log" 2>&1 </dev/null
+  rc=$?
+  [ "$rc" = 0 ] && return 0
+  echo "install-deps: the last 40 lines of $log:"
+  tail -n 40 "$log" | sed 's/^/  /'
+  echo "install-deps: FAILED: $what (exit $rc); full log in $log"
+  exit 1
+}
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -21,25 +46,24 @@ pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if ((${#need[@]})); then
-  echo "install-deps: installing ${need[*]}"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+    step "adding the i386 architecture" dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
+  step "updating the package lists" apt-get update -q
+  n="${#need[@]} packages"
+  [ "${#need[@]}" != 1 ] || n="1 package"
+  step "installing $n: ${need[*]}" \
+    apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
 # Wine reports the Russian UI language only when the locale exists.
-if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
-  echo "install-deps: generating ru_RU.UTF-8"
-  sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
-fi
-if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf8$'; then
-  sed -i 's/^# *\(en_US.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^en_US.UTF-8 UTF-8' /etc/locale.gen || echo 'en_US.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
-fi
+enable_locale() {
+  sed -i "s/^# *\($1 UTF-8\)/\1/" /etc/locale.gen &&
+    { grep -q "^$1 UTF-8" /etc/locale.gen || echo "$1 UTF-8" >>/etc/locale.gen; } &&
+    locale-gen
+}
+for l in ru_RU.UTF-8 en_US.UTF-8; do
+  locale -a 2>/dev/null | grep -qix "${l%.UTF-8}.utf8" || step "generating the $l locale" enable_locale "$l"
+done
 echo "install-deps: all present"
