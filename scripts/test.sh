@@ -9,7 +9,8 @@
 #
 # The Windows tests run directly under Wine where this machine runs 32-bit
 # Windows programs (scripts/probe-win32.sh), otherwise inside an emulated
-# machine (scripts/vm-run.sh); everything else runs here.
+# machine (scripts/vm-run.sh), in the background while the release,
+# clang-tidy and fuzzing run here; everything else runs here.
 #
 # Environment: QV_FUZZ_SECONDS (default 60), QV_SKIP_INSTALL=1 to skip the
 # package check, QV_QUICK=1 to skip the reproducibility build, clang-tidy and
@@ -70,14 +71,22 @@ else
   step_fail "Windows build"
 fi
 
+# In the emulated machine the Windows suite takes some minutes of mostly one
+# core, one test after the other: the checks that need only this machine
+# (the release, clang-tidy, fuzzing) run meanwhile, and the suite's output
+# follows them.
+vm_pid=
 if [ "$win_ok" = 1 ]; then
-  echo "== Windows tests under Wine and Xvfb, $win_where"
   if [ "$win_where" = directly ]; then
+    echo "== Windows tests under Wine and Xvfb, $win_where"
     bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
+    count_ctest "$build/win-ctest.log" "Windows tests"
   else
-    bash scripts/vm-run.sh --scratch "$build/wine" bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
+    echo "== Windows tests under Wine and Xvfb, $win_where: started; the checks below run meanwhile (its output so far: $build/win-ctest.log)"
+    bash scripts/vm-run.sh --scratch "$build/wine" bash scripts/win-tests.sh "$build" >"$build/win-ctest.log" 2>&1 &
+    vm_pid=$!
+    trap 'kill "$vm_pid" 2>/dev/null' EXIT
   fi
-  count_ctest "$build/win-ctest.log" "Windows tests"
 fi
 
 if [ "${QV_QUICK:-0}" != 1 ]; then
@@ -102,6 +111,14 @@ if [ "${QV_QUICK:-0}" != 1 ]; then
   command_line_seconds=${QV_FUZZ_COMMAND_LINE_SECONDS:-30}
   echo "== fuzzing the command-line scanner for ${command_line_seconds}s"
   if bash scripts/fuzz.sh "$command_line_seconds" command_line; then step_ok "fuzzing the command line"; else step_fail "fuzzing the command line"; fi
+fi
+
+if [ -n "$vm_pid" ]; then
+  echo "== Windows tests under Wine and Xvfb, $win_where (its output, then live until it ends)"
+  tail -n +1 -f --pid="$vm_pid" "$build/win-ctest.log"
+  wait "$vm_pid"
+  trap - EXIT
+  count_ctest "$build/win-ctest.log" "Windows tests"
 fi
 
 echo
