@@ -28,9 +28,10 @@
 # files are checked against the manifest written when it was made (sizes, the
 # checksums of kernel and initrd), and the disk image with e2fsck -fn; a
 # guest that fails that check, or that QEMU boots without its coming up, is
-# reported, removed and made again (and the run tried once more). A run opens the guest's files while it holds
-# the lock and QEMU reads them through those open files, so a guest removed
-# by another run meanwhile stays whole for the runs that use it. The logs of
+# reported, removed and made again (and the run tried once more). A run
+# opens the guest's files while it holds the lock and QEMU reads them through
+# those open files, so a guest removed by another run meanwhile stays whole
+# for the runs that use it. The logs of
 # the last run (kernel console, QEMU) are in <build>/vm/run, those of the
 # last making of the guest in <build>/vm/make-guest.log.
 #
