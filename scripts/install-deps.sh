@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks for building and testing both
+# Installs what a fresh Debian 12 or 13 machine lacks for building and testing both
 # deliverables: the i686 cross compiler, Wine with its 32-bit part, Xvfb for
 # the message box tests, the native test and fuzzing tools, and the Russian
 # locale used by the Russian-interface runs. Safe to run again: it only
 # installs packages that are missing.
 #
 # With the argument "vm" it also installs what the emulated machine of
-# scripts/vm-run.sh needs (QEMU and debootstrap); the test and demo scripts
-# ask for it only on a machine that cannot run 32-bit Windows programs
-# directly (scripts/probe-win32.sh).
+# scripts/vm-run.sh needs (QEMU, debootstrap, e2fsprogs); the test and demo
+# scripts ask for it only on a machine that cannot run 32-bit Windows programs
+# directly (scripts/probe-win32.sh). With "root", what scripts/debian13-run.sh
+# needs to make and enter its Debian 13 root (debootstrap, util-linux).
+#
+# One package list serves Debian 12 and 13: where Debian has an unversioned
+# name (libclang-rt-dev, not libclang-rt-14-dev) it is the one used. It says
+# which Debian release it found; another release is untested, and it goes on.
 #
 # It prints one line per step; what apt and locale-gen say goes to a log,
 # <build>/install-deps.log (QV_BUILD_DIR, default build/ in the work tree),
@@ -36,13 +41,29 @@ step() {
   exit 1
 }
 
+# Which Debian this is.
+release=unknown
+if [ -r /etc/os-release ]; then
+  release=$(. /etc/os-release; echo "${ID:-?} ${VERSION_ID:-?}${VERSION_CODENAME:+ ($VERSION_CODENAME)}")
+fi
+case $release in
+  "debian 12 "* | "debian 13 "*) echo "install-deps: Debian ${release#debian }" ;;
+  *) echo "install-deps: $release is untested (the scripts are tried on Debian 12 and 13); going on" ;;
+esac
+
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
-      cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
-      googletest libbenchmark-dev locales python3 python3-pefile)
-[ "${1:-}" != vm ] || pkgs+=(qemu-system-x86 debootstrap)
+      cmake ninja-build g++ clang libclang-rt-dev clang-tidy
+      googletest libbenchmark-dev locales python3 python3-pefile git)
+for a in "$@"; do
+  case $a in
+    vm) pkgs+=(qemu-system-x86 debootstrap debian-archive-keyring e2fsprogs util-linux) ;;
+    root) pkgs+=(debootstrap debian-archive-keyring util-linux) ;;
+    *) echo "install-deps: unknown argument '$a' (vm, root)"; exit 2 ;;
+  esac
+done
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if ((${#need[@]})); then

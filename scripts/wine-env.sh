@@ -1,16 +1,21 @@
 # Sourced by the test and demo scripts: makes a private 32-bit Wine prefix
-# under the build folder (or reuses the one named by QV_WINEPREFIX), keeps
-# Wine's server sockets there too, and sets up the prefix so that message
-# boxes close at once under Xvfb (no window manager).
+# in the scratch folder (or reuses the one named by QV_WINEPREFIX) and sets
+# up the prefix so that message boxes close at once under Xvfb (no window
+# manager).
 # Usage: source scripts/wine-env.sh <scratch-dir>
 qv_scratch=${1:?scratch folder}
 mkdir -p "$qv_scratch"
-export TMPDIR=$(cd "$qv_scratch" && pwd)
+# The scratch folder is kept in a variable of our own, never in TMPDIR: Debian
+# 13's Wine (10.0) aborts at start ("free(): invalid pointer", or a
+# segmentation fault) whenever TMPDIR is set in its environment, so no Wine
+# process may inherit one, whoever set it.
+qv_scratch=$(cd "$qv_scratch" && pwd)
+unset TMPDIR
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ -z "${QV_WINEPREFIX:-}" ]; then
-  QV_WINEPREFIX=$(mktemp -d "$TMPDIR/wineprefix.XXXXXX")
+  QV_WINEPREFIX=$(mktemp -d "$qv_scratch/wineprefix.XXXXXX")
 fi
 export WINEPREFIX=$QV_WINEPREFIX
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -37,7 +42,7 @@ export -f qv_wine_start
 # may not make; its message boxes would then fail. Call it where the display
 # is set; it returns when the desktop is up.
 qv_wine_hold_desktop() {
-  local log=$TMPDIR/desktop-holder.log
+  local log=$WINEPREFIX/desktop-holder.log
   wine "$1" --hold-desktop </dev/null >"$log" 2>&1 &
   local holder=$! i
   for i in $(seq 1200); do

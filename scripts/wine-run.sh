@@ -4,4 +4,6 @@
 set -u
 : "${WINEPREFIX:?WINEPREFIX is not set; source scripts/wine-env.sh first}"
 export WINEDEBUG=${WINEDEBUG:--all}
+# Debian 13's Wine aborts at start when TMPDIR is set (see wine-env.sh).
+unset TMPDIR
 exec wine "$@"
