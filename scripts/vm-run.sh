@@ -17,30 +17,24 @@
 # attributes of files in extended attributes, which the guest kernel's tmpfs
 # does not keep, and the tests of those attributes need them.
 #
-# The guest is made once per machine, from Debian's package registry
-# (debootstrap, about 4 to 5 minutes, no loop mounts), and kept in a cache
-# outside the work tree, /var/cache/qv-vm/guest-<recipe hash> (QV_VM_CACHE
-# moves the cache), which every clone on the machine uses. It is made again
-# when its recipe below changes; the guests of other recipes are removed then.
-# A guest is made and checked under a lock (flock on <cache>/lock): it is made
-# in a temporary folder and moved into place only when complete, and a run
-# that finds the lock taken says so and waits. Before each use the guest's
-# files are checked against the manifest written when it was made (sizes, the
-# checksums of kernel and initrd), and the disk image with e2fsck -fn; a
-# guest that fails that check, or that QEMU boots without its coming up, is
-# reported, removed and made again (and the run tried once more). A run
-# opens the guest's files while it holds the lock and QEMU reads them through
-# those open files, so a guest removed by another run meanwhile stays whole
-# for the runs that use it. The logs of
-# the last run (kernel console, QEMU) are in <build>/vm/run, those of the
-# last making of the guest in <build>/vm/make-guest.log.
+# The guest is a Debian root made, cached and checked as scripts/debian-root.sh
+# says (once per machine, about 2 to 5 minutes, in
+# /var/cache/qv-vm/guest-<recipe hash>; made again when its recipe below
+# changes): its kernel, its initrd and a disk image made from its folder with
+# mkfs.ext4 -d. A guest that QEMU boots without its coming up is reported,
+# removed and made again, and the run tried once more. A run opens the guest's
+# files while it holds the cache's lock and QEMU reads them through those open
+# files, so a guest removed by another run meanwhile stays whole for the runs
+# that use it. The logs of the last run (kernel console, QEMU) are in
+# <build>/vm/run, those of the last making of the guest in
+# <build>/vm/make-guest.log.
 #
 # Environment: QV_BUILD_DIR (default build); QV_VM_CACHE (default
 # /var/cache/qv-vm); QV_VM_TIMEOUT, the limit in seconds on the whole (making
 # the guest, booting, the command; default 3600); QV_VM_BOOT_TIMEOUT, the
 # limit on the guest's coming up (default 900); QV_VM_MEMORY in MB (default
-# 4096); QV_VM_CPUS (default 2); QV_VM_MIRROR, the Debian mirror (default: the
-# one this machine's apt uses).
+# 4096); QV_VM_CPUS (default 2); QV_VM_MIRROR and QV_VM_SECURITY_MIRROR, the
+# Debian mirrors (default: the ones this machine's apt uses).
 # Variables named QV_* and the locale variables are passed on to the command,
 # with QV_IN_VM=1 added.
 set -uo pipefail
@@ -50,15 +44,19 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd -P)
 vm=$build/vm
 run=$vm/run
-cache=${QV_VM_CACHE:-/var/cache/qv-vm}
 limit=${QV_VM_TIMEOUT:-3600}
 boot_limit=${QV_VM_BOOT_TIMEOUT:-900}
 deadline=$((SECONDS + limit))
-say() { echo "vm: $*"; }
-fail() { echo "vm: FAILED: $*"; exit 1; }
+qv_who=vm
+qv_log=$vm/make-guest.log
+# shellcheck source=debian-root.sh
+source "$root/scripts/debian-root.sh"
+say() { qv_say "$@"; }
+fail() { qv_fail "$@"; }
 
-# The guest's recipe. Changing anything in it (these lists or the functions
-# make_guest_tree and guest_init) makes the guest again on the next run.
+# The guest's recipe. Changing anything in it (these lists, the function
+# guest_init, or the making of a root in scripts/debian-root.sh) makes the
+# guest again on the next run.
 guest_suite=bookworm
 guest_packages=(linux-image-amd64 initramfs-tools kmod iproute2 procps
   wine wine32:i386 xvfb xauth locales cmake python3 python3-pefile imagemagick)
@@ -88,66 +86,9 @@ sleep 60
 INIT
 }
 
-# Makes the guest's root folder TREE from MIRROR (and SECURITY for the
-# security updates). Runs as root in a mount namespace of its own, so that
-# the mounts inside the tree end with it.
-make_guest_tree() {
-  local tree=$1 mirror=$2 security=$3
-  set -e
-  echo "vm: making the guest: debootstrap $guest_suite (minbase) from $mirror"
-  debootstrap --variant=minbase "$guest_suite" "$tree" "$mirror"
-  cat >"$tree/etc/apt/sources.list" <<SOURCES
-deb $mirror $guest_suite main
-deb $mirror $guest_suite-updates main
-deb $security $guest_suite-security main
-SOURCES
-  printf '#!/bin/sh\nexit 101\n' >"$tree/usr/sbin/policy-rc.d"
-  chmod 755 "$tree/usr/sbin/policy-rc.d"
-  mount -t proc proc "$tree/proc"
-  mount -t sysfs sysfs "$tree/sys"
-  mount --bind /dev "$tree/dev"
-  echo "vm: making the guest: installing ${#guest_packages[@]} packages: ${guest_packages[*]}"
-  chroot "$tree" dpkg --add-architecture i386
-  chroot "$tree" apt-get update -q
-  chroot "$tree" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${guest_packages[@]}"
-  chroot "$tree" apt-get clean
-  rm -rf "$tree"/var/lib/apt/lists/*
-  # Wine reports the Russian interface language only when the locale exists.
-  echo "vm: making the guest: generating the locales"
-  printf 'en_US.UTF-8 UTF-8\nru_RU.UTF-8 UTF-8\n' >"$tree/etc/locale.gen"
-  chroot "$tree" locale-gen
-  echo "vm: making the guest: disk image"
-  guest_init >"$tree/sbin/qv-init"
-  chmod 755 "$tree/sbin/qv-init"
-}
-
-# The Debian mirror (suite $guest_suite) and security mirror that this
-# machine's apt uses, from its one-line and deb822 source lists.
-apt_uri() {
-  local suite=$1
-  {
-    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-      awk -v s="$suite" '$1 == "deb" { for (i = 2; i < NF; i++) if ($i !~ /^\[/ && $(i + 1) == s) { print $i; exit } }'
-    cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-      awk -v s="$suite" 'BEGIN { RS = "" } /(^|\n)Types:[^\n]*deb([ \n]|$)/ {
-        uri = ""; ok = 0; n = split($0, l, "\n")
-        for (i = 1; i <= n; i++) {
-          if (l[i] ~ /^URIs:/) { split(l[i], u, " "); uri = u[2] }
-          if (l[i] ~ /^Suites:/) { m = split(l[i], w, " "); for (j = 2; j <= m; j++) if (w[j] == s) ok = 1 }
-        }
-        if (ok && uri != "") { print uri; exit } }'
-  } | head -n 1
-}
-
 recipe_hash() {
-  { declare -p guest_suite guest_packages; declare -f guest_init make_guest_tree; } | sha256sum | cut -d' ' -f1
+  { declare -p guest_suite guest_packages; declare -f guest_init qv_debian_tree; } | sha256sum | cut -d' ' -f1
 }
-
-if [ "${1:-}" = --make-guest-tree ]; then
-  shift
-  make_guest_tree "$@"
-  exit
-fi
 
 scratch=()
 while [ "${1:-}" = --scratch ]; do
@@ -160,134 +101,48 @@ done
 
 remaining() { echo $((deadline - SECONDS > 0 ? deadline - SECONDS : 1)); }
 
-for tool in qemu-system-x86_64 debootstrap mkfs.ext4 e2fsck unshare flock; do
+for tool in qemu-system-x86_64 debootstrap mkfs.ext4 e2fsck unshare flock chroot; do
   command -v "$tool" >/dev/null ||
     fail "$tool is missing: install what the emulated machine needs with: bash scripts/install-deps.sh vm"
 done
 [ "$(id -u)" = 0 ] || fail "making and running the guest needs root (debootstrap, chroot)"
 
 recipe=$(recipe_hash)
-mkdir -p "$cache" "$vm" || fail "cannot make the guest cache $cache (QV_VM_CACHE) or $vm"
-cache=$(cd "$cache" && pwd -P)
-guest=$cache/guest-${recipe:0:16}
+mkdir -p "$vm" || fail "cannot make $vm"
 
-# The cache's lock, held while a run checks, makes, removes or opens a guest.
-lock_cache() {
-  local start=$SECONDS
-  exec {lock_fd}>>"$cache/lock" || fail "cannot open the lock file $cache/lock"
-  flock -n "$lock_fd" && return
-  say "waiting for the lock of the guest cache $cache: another run is making or checking the guest"
-  flock -w "$(remaining)" "$lock_fd" ||
-    fail "no lock of the guest cache within the limit of $limit s (QV_VM_TIMEOUT)"
-  say "got the lock of the guest cache after $((SECONDS - start)) s"
-}
-unlock_cache() { flock -u "$lock_fd"; exec {lock_fd}>&-; }
-
-# Why the guest in DIR cannot be used, or nothing when it can: a file missing,
-# or of another size or checksum than its manifest recorded when it was made
-# (the disk image's size only: a checksum of it takes some 20 s), or a disk
-# image that e2fsck finds damaged.
-guest_problem() {
-  local dir=$1 kind name size sum
-  [ -f "$dir/manifest" ] || { echo "it has no manifest"; return; }
-  for name in vmlinuz initrd.img root.img; do
-    grep -q "^file $name " "$dir/manifest" || { echo "its manifest lacks $name"; return; }
-  done
-  while read -r kind name size sum; do
-    [ "$kind" = file ] || continue
-    [ -f "$dir/$name" ] || { echo "$name is missing"; return; }
-    [ "$(stat -c %s "$dir/$name")" = "$size" ] ||
-      { echo "$name has $(stat -c %s "$dir/$name") bytes, $size when it was made"; return; }
-    [ "$sum" = - ] || [ "$(sha256sum <"$dir/$name" | cut -d' ' -f1)" = "$sum" ] ||
-      { echo "the checksum of $name is not the one recorded when it was made"; return; }
-  done <"$dir/manifest"
-  e2fsck -fn "$dir/root.img" >/dev/null 2>&1 || echo "its disk image fails e2fsck -fn"
-}
-
-# Makes the guest of this recipe in a folder of its own in the cache and moves
-# it into place once complete; then removes the guests of other recipes.
-# Called with the cache's lock held.
+# Fills NEW with the guest of this recipe: its root folder made with
+# debootstrap, then its kernel, initrd and a disk image of the folder.
 make_guest() {
-  local start=$SECONDS mirror security new log rc kernel initrd size old
-  mirror=${QV_VM_MIRROR:-$(apt_uri "$guest_suite")}
-  mirror=${mirror:-http://deb.debian.org/debian}
-  security=$(apt_uri "$guest_suite-security")
-  security=${security:-http://deb.debian.org/debian-security}
-  new=$cache/.new-${recipe:0:16}-$$
-  log=$vm/make-guest.log
-  # What a stopped making left behind: no other run makes one now.
-  rm -rf "$cache"/.new-*
-  mkdir -p "$new/tree"
-  say "making the guest in $guest (Debian 12 with Wine, Xvfb and CTest; once per machine, about 4 to 5 minutes), log in $log"
-  timeout -k 10 "$(remaining)" unshare --mount --propagation private \
-    bash "$0" --make-guest-tree "$new/tree" "$mirror" "$security" >"$log" 2>&1 &
-  maker=$!
-  # shellcheck disable=SC2064  # the values of now
-  trap "kill $maker 2>/dev/null; rm -rf $(printf %q "$new")" EXIT
-  # The stage lines of the log as they come.
-  tail -n +1 -F --pid=$maker "$log" 2>/dev/null | grep --line-buffered '^vm: '
-  wait $maker
-  rc=$?
-  if [ "$rc" != 0 ]; then
-    grep -v '^vm: ' "$log" | tail -n 30 | sed 's/^/  /'
-    [ "$rc" = 124 ] && fail "making the guest did not end within the limit of $limit s (QV_VM_TIMEOUT); log in $log"
-    fail "making the guest failed (exit $rc); log in $log"
-  fi
+  local new=$1 kernel initrd size
+  qv_debian_mirrors
+  : >"$qv_log"
+  say "making the guest in $new (Debian 12 with Wine, Xvfb and CTest; once per machine, about 2 to 5 minutes), log in $qv_log"
+  qv_make_tree "$(remaining)" "$new/tree" "$guest_suite" "$qv_mirror" "${qv_security:--}" "${guest_packages[@]}"
+  chroot "$new/tree" dpkg-query -W -f='${Version}\n' wine >"$new/wine-version" 2>>"$qv_log" ||
+    fail "the guest has no Wine; log in $qv_log"
+  guest_init >"$new/tree/sbin/qv-init" && chmod 755 "$new/tree/sbin/qv-init" || fail "cannot write the guest's init"
+  say "making the guest: disk image"
   kernel=$(ls "$new"/tree/boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
   initrd=$(ls "$new"/tree/boot/initrd.img-* 2>/dev/null | sort -V | tail -n 1)
-  [ -n "$kernel" ] && [ -n "$initrd" ] || fail "the guest has no kernel or initrd in /boot; log in $log"
+  [ -n "$kernel" ] && [ -n "$initrd" ] || fail "the guest has no kernel or initrd in /boot; log in $qv_log"
   cp "$kernel" "$new/vmlinuz" && cp "$initrd" "$new/initrd.img" || fail "cannot copy the guest's kernel and initrd"
   size=$(( $(du -sm "$new/tree" | cut -f1) + 1024 ))
   truncate -s "${size}M" "$new/root.img"
-  mkfs.ext4 -q -F -L qv-guest -d "$new/tree" "$new/root.img" >>"$log" 2>&1 ||
-    fail "mkfs.ext4 could not make the guest's disk image; log in $log"
+  mkfs.ext4 -q -F -L qv-guest -d "$new/tree" "$new/root.img" >>"$qv_log" 2>&1 ||
+    fail "mkfs.ext4 could not make the guest's disk image; log in $qv_log"
   rm -rf "$new/tree"
-  {
-    echo "recipe $recipe"
-    echo "id $(date +%s)-$$-$RANDOM"
-    echo "made $(date '+%F %T') in $((SECONDS - start)) s"
-    for name in vmlinuz initrd.img; do
-      echo "file $name $(stat -c %s "$new/$name") $(sha256sum <"$new/$name" | cut -d' ' -f1)"
-    done
-    echo "file root.img $(stat -c %s "$new/root.img") -"
-  } >"$new/manifest" || fail "cannot write the guest's manifest in $new"
-  rm -rf "$guest"
-  mv "$new" "$guest" || fail "cannot move the new guest into place, $guest"
-  trap - EXIT
-  say "guest made in $((SECONDS - start)) s ($size MB disk image)"
-  for old in "$cache"/guest-*; do
-    [ "$old" = "$guest" ] || { rm -rf "$old"; say "removed the guest of another recipe, $old"; }
-  done
 }
 
-# Takes the guest into use: under the cache's lock, checks it, makes it when
-# it is missing or cannot be used, and opens its files. With an argument, the
-# id of a guest that did not come up: that one is removed first, unless
-# another run has made the guest again meanwhile. QEMU reads the files through
-# the open descriptors (/dev/fd/N), so a guest that another run removes later
-# stays whole for this one, and its space is freed when the last such run ends.
+# Takes the guest into use (made when missing or bad; with an argument, the
+# id of a guest that did not come up, removed first unless another run has
+# made it again meanwhile) and opens its files for QEMU.
 use_guest() {
-  local bad=${1:-} problem start
-  lock_cache
-  start=$SECONDS
-  if [ -n "$bad" ] && [ "$(grep '^id ' "$guest/manifest" 2>/dev/null)" = "$bad" ]; then
-    rm -rf "$guest"
-  fi
-  if [ -d "$guest" ]; then
-    problem=$(guest_problem "$guest")
-    if [ -n "$problem" ]; then
-      say "the guest in $guest cannot be used: $problem; it is removed and made again"
-      rm -rf "$guest"
-    else
-      say "using the guest in $guest, made $(sed -n 's/^made //p' "$guest/manifest") (checked in $((SECONDS - start)) s)"
-    fi
-  fi
-  [ -d "$guest" ] || make_guest
+  qv_use_root guest "$recipe" guest "$(remaining)" make_guest "${1:-}"
+  guest=$qv_root
   [ -z "${img_fd:-}" ] || exec {kernel_fd}<&- {initrd_fd}<&- {img_fd}<&-
   exec {kernel_fd}<"$guest/vmlinuz" {initrd_fd}<"$guest/initrd.img" {img_fd}<"$guest/root.img" ||
     fail "cannot open the guest's files in $guest"
-  guest_id=$(grep '^id ' "$guest/manifest")
-  unlock_cache
+  guest_id=$qv_root_id
 }
 
 # The folders the guest shares: the work tree, and the build folder when it
@@ -354,7 +209,7 @@ boot_guest() {
   rm -rf "$run"
   mkdir -p "$run"
   write_job "$@" >"$run/job.sh"
-  say "booting the guest (QEMU x86-64, no KVM, $cpus CPUs, $memory MB), then: $*"
+  say "booting the guest (Debian 12, Wine $(sed 's/[~+-].*//' "$guest/wine-version" 2>/dev/null); QEMU x86-64, no KVM, $cpus CPUs, $memory MB), then: $*"
   qemu=(qemu-system-x86_64 -name qv-guest -nodefaults -no-user-config -display none -no-reboot
     -machine pc -accel tcg,thread=multi
     # With SMAP on, every 32-bit Wine process dies at once under this emulation
