@@ -58,7 +58,7 @@ if [ "${1:-}" = --enter ]; then
   set +e
   # This shell is the namespace's first process, which ignores the signals it
   # has no handler for: the job runs as its child, which does not.
-  chroot "$merged" /usr/bin/env -i /bin/bash "$run/job.sh" &
+  chroot "$merged" /usr/bin/env -i /bin/bash "$run/job.sh" <&0 &
   wait $!
   exit
 fi
@@ -117,7 +117,7 @@ for s in "${shares[@]}"; do case $cwd/ in "$s"/*) inside=1 ;; esac; done
 # on the same file system (default: the run folder's own, dropped at the
 # end), in the current folder; returns its exit code.
 enter() {
-  local lower=$1 upper=$2 work=$3 run old pid status v
+  local lower=$1 upper=$2 work=$3 run old pid status v input
   shift 3
   # Run folders that a stopped run left behind (nobody holds their lock).
   for old in "$runs"/run.*; do
@@ -137,8 +137,11 @@ enter() {
     printf '%q ' "$@"
     echo
   } >"$run/job.sh"
+  # The command reads this script's input (a background job would get
+  # /dev/null), unless there is none.
+  if { : <&0; } 2>/dev/null; then input=0; else exec {input}</dev/null; fi
   unshare --mount --propagation private --pid --fork --kill-child \
-    bash "$0" --enter "$run" "$lower" "$upper" "$work" "${shares[@]}" <&0 &
+    bash "$0" --enter "$run" "$lower" "$upper" "$work" "${shares[@]}" <&"$input" &
   pid=$!
   # shellcheck disable=SC2064  # the values of now
   trap "kill $pid 2>/dev/null; wait $pid; rm -rf --one-file-system $(printf %q "$run"); exit 143" TERM HUP

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The plug-in's part of the main job: builds the Windows build in build/win
+# The plug-in's part of the main job: builds the Windows build in <build>/win
 # (plug-in, stand-in patching library, stand-in host), then loads QV_PLUGIN.dll
 # into the stand-in host under Wine, once as host version 1 and once as host
 # version 2, and prints what the plug-in did: the pack folders it switched
 # off, the writes by width, the hooks, and one redirected file call.
-# QV_DEMO_STAGE=build only builds, QV_DEMO_STAGE=wine only runs (see demo.sh).
+# QV_DEMO_STAGE=build only builds, QV_DEMO_STAGE=wine only runs (see demo.sh);
+# QV_BUILD_DIR (default build) moves the build folder, as in demo.sh.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-build=$root/build/win
+build=${QV_BUILD_DIR:-$root/build}/win
 stage=${QV_DEMO_STAGE:-all}
 mkdir -p "$build"
 if [ "$stage" != wine ]; then
@@ -24,7 +25,7 @@ fi
 own_prefix=0
 [ -n "${QV_WINEPREFIX:-}" ] || own_prefix=1
 # shellcheck source=wine-env.sh
-source scripts/wine-env.sh "$root/build/wine"
+source scripts/wine-env.sh "${QV_BUILD_DIR:-$root/build}/wine"
 host=$build/standins/plugin/qv_plugin_host.exe
 status=0
 echo "== QV_PLUGIN.dll in the stand-in host"

@@ -18,7 +18,8 @@
 #
 # Environment: QV_SKIP_INSTALL=1 skips the package check; QV_BUILD_DIR
 # (default build) and QV_DEMO_OUT (default out/demo) move the folders; QV_VM=1
-# takes the emulated path anyway. QV_DEMO_STAGE=wine (how the emulated
+# takes the emulated path anyway, QV_NO_VM=1 never (the demo then fails where
+# Windows programs cannot run here). QV_DEMO_STAGE=wine (how the emulated
 # machine runs its half) skips the installation and the build.
 # QV_DEMO_PICTURES=docs also copies the pictures of three boxes to the
 # README's docs/ (box-installed-en.png, box-installed-ru.png,
@@ -36,6 +37,10 @@ if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
   [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh
   mkdir -p "$build"
   if ! bash scripts/probe-win32.sh "$build"; then
+    if [ "${QV_NO_VM:-0}" = 1 ]; then
+      echo "demo: FAILED: Windows programs cannot run here, and QV_NO_VM=1 forbids the emulated machine"
+      exit 1
+    fi
     where="in the emulated machine"
     [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh vm
   fi

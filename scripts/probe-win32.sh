@@ -26,6 +26,7 @@ build=${1:-${QV_BUILD_DIR:-$root/build}}
 mkdir -p "$build" && build=$(cd "$build" && pwd)
 seconds=${QV_PROBE_SECONDS:-60}
 emulated="the Windows tests and the demo run in an emulated machine (scripts/vm-run.sh)"
+[ "${QV_NO_VM:-0}" != 1 ] || emulated="the Windows tests and the demo are left out here (QV_NO_VM=1: no emulated machine)"
 
 dir=$build/probe
 mkdir -p "$dir"

@@ -33,8 +33,9 @@
 # /var/cache/qv-vm); QV_VM_TIMEOUT, the limit in seconds on the whole (making
 # the guest, booting, the command; default 3600); QV_VM_BOOT_TIMEOUT, the
 # limit on the guest's coming up (default 900); QV_VM_MEMORY in MB (default
-# 4096); QV_VM_CPUS (default 2); QV_VM_MIRROR and QV_VM_SECURITY_MIRROR, the
-# Debian mirrors (default: the ones this machine's apt uses).
+# 4096); QV_VM_CPUS (default 2); QV_VM_DEBIAN (see guest_suite); QV_VM_MIRROR
+# and QV_VM_SECURITY_MIRROR, the Debian mirrors (default: the ones this
+# machine's apt uses).
 # Variables named QV_* and the locale variables are passed on to the command,
 # with QV_IN_VM=1 added.
 set -uo pipefail
@@ -57,7 +58,15 @@ fail() { qv_fail "$@"; }
 # The guest's recipe. Changing anything in it (these lists, the function
 # guest_init, or the making of a root in scripts/debian-root.sh) makes the
 # guest again on the next run.
-guest_suite=bookworm
+# QV_VM_DEBIAN=13 makes and boots a Debian 13 guest instead (Wine 10), a guest
+# of its own kind in the cache, for trying the Windows tests under Debian 13's
+# Wine on a machine that runs no 32-bit code.
+case ${QV_VM_DEBIAN:-12} in
+  12) guest_suite=bookworm guest_kind=guest ;;
+  13) guest_suite=trixie guest_kind=guest-debian13 ;;
+  *) fail "QV_VM_DEBIAN is 12 (the default) or 13, not '$QV_VM_DEBIAN'" ;;
+esac
+guest_debian=${QV_VM_DEBIAN:-12}
 guest_packages=(linux-image-amd64 initramfs-tools kmod iproute2 procps
   wine wine32:i386 xvfb xauth locales cmake python3 python3-pefile imagemagick)
 
@@ -116,7 +125,7 @@ make_guest() {
   local new=$1 kernel initrd size
   qv_debian_mirrors
   : >"$qv_log"
-  say "making the guest in $new (Debian 12 with Wine, Xvfb and CTest; once per machine, about 2 to 5 minutes), log in $qv_log"
+  say "making the guest in $new (Debian $guest_debian with Wine, Xvfb and CTest; once per machine, about 2 to 5 minutes), log in $qv_log"
   qv_make_tree "$(remaining)" "$new/tree" "$guest_suite" "$qv_mirror" "${qv_security:--}" "${guest_packages[@]}"
   chroot "$new/tree" dpkg-query -W -f='${Version}\n' wine >"$new/wine-version" 2>>"$qv_log" ||
     fail "the guest has no Wine; log in $qv_log"
@@ -137,7 +146,7 @@ make_guest() {
 # id of a guest that did not come up, removed first unless another run has
 # made it again meanwhile) and opens its files for QEMU.
 use_guest() {
-  qv_use_root guest "$recipe" guest "$(remaining)" make_guest "${1:-}"
+  qv_use_root "$guest_kind" "$recipe" guest "$(remaining)" make_guest "${1:-}"
   guest=$qv_root
   [ -z "${img_fd:-}" ] || exec {kernel_fd}<&- {initrd_fd}<&- {img_fd}<&-
   exec {kernel_fd}<"$guest/vmlinuz" {initrd_fd}<"$guest/initrd.img" {img_fd}<"$guest/root.img" ||
@@ -209,7 +218,7 @@ boot_guest() {
   rm -rf "$run"
   mkdir -p "$run"
   write_job "$@" >"$run/job.sh"
-  say "booting the guest (Debian 12, Wine $(sed 's/[~+-].*//' "$guest/wine-version" 2>/dev/null); QEMU x86-64, no KVM, $cpus CPUs, $memory MB), then: $*"
+  say "booting the guest (Debian $guest_debian, Wine $(sed 's/[~+-].*//' "$guest/wine-version" 2>/dev/null); QEMU x86-64, no KVM, $cpus CPUs, $memory MB), then: $*"
   qemu=(qemu-system-x86_64 -name qv-guest -nodefaults -no-user-config -display none -no-reboot
     -machine pc -accel tcg,thread=multi
     # With SMAP on, every 32-bit Wine process dies at once under this emulation
