@@ -15,10 +15,10 @@
 # --fresh the command runs on the bare root instead, as on a new machine.
 #
 # Each run sees the root through an overlay whose changes are dropped at its
-# end, with the work tree (and the build folder when it lies elsewhere) at the
-# same path, this machine's /tmp (so X displays and Wine's server folders are
-# told apart as on the machine itself), /dev, /proc, /sys and this machine's
-# name servers. The command runs in a PID namespace of its own: whatever it
+# end, with the work tree (and the build folder and the git folder when they
+# lie elsewhere) at the same path, this machine's /tmp (so X displays and
+# Wine's server folders are told apart as on the machine itself), /dev,
+# /proc, /sys and this machine's name servers. The command runs in a PID namespace of its own: whatever it
 # leaves running ends with it. Variables named QV_*, CI and the locale
 # variables are passed on, with QV_IN_ROOT=debian13 and QV_NO_VM=1 added: the
 # root never takes the emulated path, so on a machine that runs no 32-bit code
@@ -107,6 +107,11 @@ export QV_FUZZ_BUILD_DIR=${QV_FUZZ_BUILD_DIR:-$QV_BUILD_DIR/fuzz}
 build=$QV_BUILD_DIR
 mkdir -p "$build" && build=$(cd "$build" && pwd -P)
 case $build/ in "$root"/*) ;; *) shares+=("$build") ;; esac
+# A work tree whose git folder lies elsewhere (git worktree add) shares that
+# too: the release's check of the work tree needs it.
+git_dir=$(git -C "$root" rev-parse --path-format=absolute --git-common-dir 2>/dev/null) &&
+  git_dir=$(cd "$git_dir" && pwd -P) &&
+  case $git_dir/ in "$root"/*) ;; *) shares+=("$git_dir") ;; esac
 cwd=$(pwd -P)
 inside=0
 for s in "${shares[@]}"; do case $cwd/ in "$s"/*) inside=1 ;; esac; done
