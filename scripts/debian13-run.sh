@@ -57,7 +57,11 @@ if [ "${1:-}" = --enter ]; then
   done
   set +e
   # This shell is the namespace's first process, which ignores the signals it
-  # has no handler for: the job runs as its child, which does not.
+  # has no handler for: the job runs as its child, which does not. A signal
+  # that unshare passes on ends every process of the namespace (TERM, then,
+  # as this shell exits, the kernel's KILL).
+  trap 'kill -TERM -1 2>/dev/null; sleep 2; exit 143' TERM HUP
+  trap 'kill -INT -1 2>/dev/null; sleep 2; exit 130' INT
   chroot "$merged" /usr/bin/env -i /bin/bash "$run/job.sh" <&0 &
   wait $!
   exit
@@ -117,6 +121,19 @@ inside=0
 for s in "${shares[@]}"; do case $cwd/ in "$s"/*) inside=1 ;; esac; done
 [ "$inside" = 1 ] || qv_fail "the current folder $cwd is not shared with the root (${shares[*]})"
 
+# Ends the run of unshare PID: SIGNAL to the namespace's first process
+# (unshare itself ignores it), KILL to unshare after 5 s, which kills the
+# namespace; then removes the run folder RUN.
+stop_run() {
+  local pid=$1 signal=$2 run=$3 i
+  # shellcheck disable=SC2046  # the children's pids
+  kill "-$signal" $(cat "/proc/$pid/task/$pid/children" 2>/dev/null) 2>/dev/null
+  for i in $(seq 10); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  rm -rf --one-file-system "$run"
+}
+
 # Runs COMMAND in a new run folder on the layers LOWER (overlay lowerdir
 # syntax), its changes going to UPPER with the overlay's WORK folder beside it
 # on the same file system (default: the run folder's own, dropped at the
@@ -148,10 +165,12 @@ enter() {
   unshare --mount --propagation private --pid --fork --kill-child \
     bash "$0" --enter "$run" "$lower" "$upper" "$work" "${shares[@]}" <&"$input" &
   pid=$!
+  # Stopped, it stops the run: every process of the namespace ends (see
+  # --enter above and stop_run).
   # shellcheck disable=SC2064  # the values of now
-  trap "kill $pid 2>/dev/null; wait $pid; rm -rf --one-file-system $(printf %q "$run"); exit 143" TERM HUP
+  trap "stop_run $pid TERM $(printf %q "$run"); exit 143" TERM HUP
   # shellcheck disable=SC2064
-  trap "kill $pid 2>/dev/null; wait $pid; rm -rf --one-file-system $(printf %q "$run"); exit 130" INT
+  trap "stop_run $pid INT $(printf %q "$run"); exit 130" INT
   wait "$pid"
   status=$?
   trap - TERM HUP INT
