@@ -165,6 +165,36 @@ qv_root_problem() {
   done
 }
 
+# Sets qv_shares to the folders a run shares with a root at the same path:
+# the work tree ROOT, and the build folder BUILD and the work tree's git
+# folder (git worktree add) when they lie outside it; and qv_cwd to the
+# current folder, which must lie in one of them.
+qv_share_folders() {
+  local root=$1 build=$2 git_dir s inside=0
+  qv_shares=("$root")
+  case $build/ in "$root"/*) ;; *) qv_shares+=("$build") ;; esac
+  git_dir=$(git -C "$root" rev-parse --path-format=absolute --git-common-dir 2>/dev/null) &&
+    git_dir=$(cd "$git_dir" && pwd -P) &&
+    case $git_dir/ in "$root"/* | "$build"/*) ;; *) qv_shares+=("$git_dir") ;; esac
+  qv_cwd=$(pwd -P)
+  for s in "${qv_shares[@]}"; do case $qv_cwd/ in "$s"/*) inside=1 ;; esac; done
+  [ "$inside" = 1 ] || qv_fail "the current folder $qv_cwd is not shared with the $qv_who run (${qv_shares[*]})"
+}
+
+# Prints the lines of a job that set what a run in a root passes on: the
+# variables named QV_*, the locale variables and CI, less those named as
+# arguments (which the job sets itself), then the change to the current
+# folder.
+qv_job_environment() {
+  local v
+  for v in LANG LANGUAGE LC_ALL CI; do [ -z "${!v:-}" ] || printf 'export %s=%q\n' "$v" "${!v}"; done
+  while read -r v; do
+    case " $* " in *" $v "*) continue ;; esac
+    printf 'export %s=%q\n' "$v" "${!v}"
+  done < <(compgen -e | grep '^QV_')
+  printf 'cd %q || exit 1\n' "$qv_cwd"
+}
+
 # The cache's lock of KIND, held while a run checks, makes, removes or takes
 # a root into use.
 qv_lock_cache() {

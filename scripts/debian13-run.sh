@@ -101,25 +101,14 @@ make_root() {
   qv_make_tree "$(remaining)" "$new/tree" "$root_suite" "$qv_mirror" "${qv_security:--}" ${root_packages[@]+"${root_packages[@]}"}
 }
 
-# The folders a run shares with the root: the work tree, and the build folder
-# when it lies outside it. The current folder must be in one of them.
-shares=("$root")
 # The root's builds never mix with this machine's: unless told otherwise they
 # go to build/debian13 (fuzzing's to build/debian13/fuzz).
 export QV_BUILD_DIR=${QV_BUILD_DIR:-$root/build/debian13}
 export QV_FUZZ_BUILD_DIR=${QV_FUZZ_BUILD_DIR:-$QV_BUILD_DIR/fuzz}
 build=$QV_BUILD_DIR
 mkdir -p "$build" && build=$(cd "$build" && pwd -P)
-case $build/ in "$root"/*) ;; *) shares+=("$build") ;; esac
-# A work tree whose git folder lies elsewhere (git worktree add) shares that
-# too: the release's check of the work tree needs it.
-git_dir=$(git -C "$root" rev-parse --path-format=absolute --git-common-dir 2>/dev/null) &&
-  git_dir=$(cd "$git_dir" && pwd -P) &&
-  case $git_dir/ in "$root"/*) ;; *) shares+=("$git_dir") ;; esac
-cwd=$(pwd -P)
-inside=0
-for s in "${shares[@]}"; do case $cwd/ in "$s"/*) inside=1 ;; esac; done
-[ "$inside" = 1 ] || qv_fail "the current folder $cwd is not shared with the root (${shares[*]})"
+# The folders a run shares with the root; the current folder must be in one.
+qv_share_folders "$root" "$build"
 
 # Ends the run of unshare PID: SIGNAL to the namespace's first process
 # (unshare itself ignores it), KILL to unshare after 5 s, which kills the
@@ -139,7 +128,7 @@ stop_run() {
 # on the same file system (default: the run folder's own, dropped at the
 # end), in the current folder; returns its exit code.
 enter() {
-  local lower=$1 upper=$2 work=$3 run old pid status v input
+  local lower=$1 upper=$2 work=$3 run old pid status input
   shift 3
   # Run folders that a stopped run left behind (nobody holds their lock).
   for old in "$runs"/run.*; do
@@ -153,9 +142,7 @@ enter() {
   {
     echo 'export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root QV_IN_ROOT=debian13 QV_NO_VM=1'
     printf 'export TERM=%q\n' "${TERM:-dumb}"
-    for v in LANG LANGUAGE LC_ALL CI; do [ -z "${!v:-}" ] || printf 'export %s=%q\n' "$v" "${!v}"; done
-    while read -r v; do printf 'export %s=%q\n' "$v" "${!v}"; done < <(compgen -e | grep '^QV_' | grep -vx 'QV_IN_ROOT\|QV_NO_VM')
-    printf 'cd %q || exit 1\n' "$cwd"
+    qv_job_environment QV_IN_ROOT QV_NO_VM
     printf '%q ' "$@"
     echo
   } >"$run/job.sh"
@@ -163,7 +150,7 @@ enter() {
   # /dev/null), unless there is none.
   if { : <&0; } 2>/dev/null; then input=0; else exec {input}</dev/null; fi
   unshare --mount --propagation private --pid --fork --kill-child \
-    bash "$0" --enter "$run" "$lower" "$upper" "$work" "${shares[@]}" <&"$input" &
+    bash "$0" --enter "$run" "$lower" "$upper" "$work" "${qv_shares[@]}" <&"$input" &
   pid=$!
   # Stopped, it stops the run: every process of the namespace ends (see
   # --enter above and stop_run).

@@ -154,20 +154,15 @@ use_guest() {
   guest_id=$qv_root_id
 }
 
-# The folders the guest shares: the work tree, and the build folder when it
-# lies outside it. The current folder must be in one of them.
-shares=("$root")
-case $build/ in "$root"/*) ;; *) shares+=("$build") ;; esac
-cwd=$(pwd -P)
-inside=0
-for s in "${shares[@]}"; do case $cwd/ in "$s"/*) inside=1 ;; esac; done
-[ "$inside" = 1 ] || fail "the current folder $cwd is not shared with the guest (${shares[*]})"
+# The folders the guest shares; the current folder must be in one of them.
+qv_share_folders "$root" "$build"
+shares=("${qv_shares[@]}")
 
 # The job, run by the guest's init: mounts what programs expect, the shared
 # and scratch folders, sets the environment and runs the command, its output
 # going to the second serial port.
 write_job() {
-  local i s d v
+  local i s d
   cat <<'JOB'
 #!/bin/bash
 mountpoint -q /sys || mount -t sysfs sysfs /sys
@@ -201,9 +196,7 @@ JOB
     done
   fi
   echo 'export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb QV_IN_VM=1'
-  for v in LANG LANGUAGE LC_ALL; do [ -z "${!v:-}" ] || printf 'export %s=%q\n' "$v" "${!v}"; done
-  while read -r v; do printf 'export %s=%q\n' "$v" "${!v}"; done < <(compgen -e | grep '^QV_' | grep -vx 'QV_IN_VM')
-  printf 'cd %q || exit 1\n' "$cwd"
+  qv_job_environment QV_IN_VM
   printf '%q ' "$@" | sed 's/ $/ 2>\&1 | cat\n/'
   echo 'status=${PIPESTATUS[0]}'
   echo 'echo "$status" >/run/qv/status'
