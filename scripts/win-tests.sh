@@ -4,10 +4,13 @@
 # or inside the emulated machine (scripts/vm-run.sh) on a machine that runs no
 # 32-bit code. Exit code: CTest's.
 #
-#   bash scripts/win-tests.sh BUILD
+#   bash scripts/win-tests.sh BUILD [CTEST_ARG]...
+#
+# Arguments after BUILD go to CTest after its own (-R settings runs a subset).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?build folder}
+shift
 # shellcheck source=wine-env.sh
 source "$root/scripts/wine-env.sh" "$build/wine"
 # The program that holds Wine's desktop (see wine-env.sh) comes from the probe.
@@ -18,7 +21,7 @@ holder=$build/probe/qv_probe.exe
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_start qv_wine_hold_desktop)"'
   qv_wine_start
   qv_wine_hold_desktop "$2"
-  cd "$1" && ctest --output-on-failure --timeout 900 -j 2' _ "$build/win" "$holder"
+  cd "$1" && ctest --output-on-failure --timeout 900 -j 2 "${@:3}"' _ "$build/win" "$holder" "$@"
 status=$?
 qv_wine_stop
 exit $status
