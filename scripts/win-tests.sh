@@ -11,17 +11,18 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?build folder}
 shift
+# Whichever way the script ends, nothing of the prefix is left running
+# (qv_wine_stop in wine-env.sh).
 # shellcheck source=wine-env.sh
-source "$root/scripts/wine-env.sh" "$build/wine"
+source "$root/scripts/wine-env.sh" "$build/wine" stop-on-exit
 # The program that holds Wine's desktop (see wine-env.sh) comes from the probe.
 holder=$build/probe/qv_probe.exe
 [ -f "$holder" ] || bash "$root/scripts/probe-win32.sh" "$build" >/dev/null
 # xvfb-run is a POSIX shell script, which drops exported bash functions: their
-# definitions go along in the command itself.
+# definitions go along in the command itself. It runs in the background so
+# that a signal to this script is acted on at once.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_start qv_wine_hold_desktop)"'
   qv_wine_start
   qv_wine_hold_desktop "$2"
-  cd "$1" && ctest --output-on-failure --timeout 900 -j 2 "${@:3}"' _ "$build/win" "$holder" "$@"
-status=$?
-qv_wine_stop
-exit $status
+  cd "$1" && ctest --output-on-failure --timeout 900 -j 2 "${@:3}"' _ "$build/win" "$holder" "$@" &
+wait $!
