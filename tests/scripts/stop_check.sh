@@ -32,14 +32,35 @@ fi
 # No process of the check itself names the prefix.
 unset WINEPREFIX
 
-# "PID command line" of every process whose environment names the prefix.
-prefix_processes() {
-  local f pid
+# The processes whose environment names the prefix.
+prefix_pids() {
+  local f
   for f in $(grep -lzxF -- "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null); do
-    pid=${f#/proc/}
-    pid=${pid%/environ}
+    f=${f#/proc/}
+    echo "${f%/environ}"
+  done
+}
+
+# "PID command line" of each of them.
+prefix_processes() {
+  local pid
+  for pid in $(prefix_pids); do
     printf '%s %s\n' "$pid" "$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")"
   done
+}
+
+# Whether the test program runs under Wine: a program that Wine has loaded
+# runs under its own name, its path first on its command line (with Wine's
+# loader's before).
+program_runs() {
+  local pid arg0
+  for pid in $(prefix_pids); do
+    arg0=
+    read -r -d '' arg0 2>/dev/null <"/proc/$pid/cmdline"
+    # (Wine may leave its arguments in the same string, after a blank.)
+    [[ $arg0 == *[/\\]qv_tool_e2e_test.exe || $arg0 == *[/\\]qv_tool_e2e_test.exe\ * ]] && return 0
+  done
+  return 1
 }
 
 # Whether process $1 runs (a process that has ended but is not yet waited
@@ -54,23 +75,19 @@ running() {
 # One stopped run: starts it, waits for the test program, stops it the way
 # $1 says and looks for what is left.
 stop_run() {
-  local how=$1 log=$prefix-$1.log start=$SECONDS i status left='' ctest
+  local how=$1 log=$prefix-$1.log start=$SECONDS status left ctest
   # In a process group of its own, and with SIGINT at its default: a command
   # that bash starts in the background ignores it, and so would the check
   # itself when started so.
   setsid env --default-signal=INT QV_WINEPREFIX="$prefix" \
     bash "$root/scripts/win-tests.sh" "$build" -R '^qv_tool_e2e_en$' >"$log" 2>&1 &
   run=$!
-  # A program that Wine has loaded runs under its own name: its command line
-  # starts with the program's path (with Wine's loader's before).
-  # (grep reads all: with -q, the listing could end on SIGPIPE, which
-  # pipefail takes for a failure.)
-  until prefix_processes | grep -iE '^[0-9]+ [^ ]*[/\]qv_tool_e2e_test\.exe( |$)' >/dev/null; do
+  until program_runs; do
     if ! running "$run" || [ $((SECONDS - start)) -ge "$start_limit" ]; then
       echo "stop-check: FAILED: $how: the test program did not start under Wine within $((SECONDS - start)) s; the run's output and processes:"
       sed 's/^/  /' "$log"
       prefix_processes | sed 's/^/  /'
-      kill -KILL -- "-$run" $(prefix_processes | awk '{ print $1 }') 2>/dev/null
+      kill -KILL -- "-$run" $(prefix_pids) 2>/dev/null
       return 1
     fi
     sleep 1
@@ -83,11 +100,11 @@ stop_run() {
       kill -KILL "$ctest" ;;
   esac
   local stopped=$SECONDS
-  for ((i = 0; i < stop_limit * 2; i++)); do
-    left=$(prefix_processes)
-    [ -z "$left" ] && ! running "$run" && break
+  while [ -n "$(prefix_pids)" ] || running "$run"; do
+    [ $((SECONDS - stopped)) -lt "$stop_limit" ] || break
     sleep 0.5
   done
+  left=$(prefix_processes)
   if running "$run"; then
     left="$run $(tr '\0' ' ' 2>/dev/null <"/proc/$run/cmdline")${left:+
 $left}"
@@ -111,7 +128,7 @@ $left}"
 
 # A check that is itself stopped leaves nothing either.
 run=
-trap '[ -z "$run" ] || kill -KILL -- "-$run" $(prefix_processes | awk "{ print \$1 }") 2>/dev/null' EXIT
+trap '[ -z "$run" ] || kill -KILL -- "-$run" $(prefix_pids) 2>/dev/null' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
