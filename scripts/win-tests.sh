@@ -7,6 +7,10 @@
 #   bash scripts/win-tests.sh BUILD [CTEST_ARG]...
 #
 # Arguments after BUILD go to CTest after its own (-R settings runs a subset).
+# QV_STOP_CHECK=1 then runs tests/scripts/stop_check.sh, which stops runs of
+# this script part-way and requires that they leave nothing running; it starts
+# from a copy of the suite's prefix. Its lines start with "stop-check:"; the
+# exit code is CTest's, or the check's when CTest's is 0.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?build folder}
@@ -26,3 +30,10 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_start qv_wi
   qv_wine_hold_desktop "$2"
   cd "$1" && ctest --output-on-failure --timeout 900 -j 2 "${@:3}"' _ "$build/win" "$holder" "$@" &
 wait $!
+status=$?
+if [ "${QV_STOP_CHECK:-0}" = 1 ]; then
+  qv_wine_stop
+  bash "$root/tests/scripts/stop_check.sh" "$build" "$QV_WINEPREFIX" &
+  wait $! || [ "$status" != 0 ] || status=1
+fi
+exit $status

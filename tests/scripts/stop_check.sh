@@ -29,8 +29,9 @@ prefix=$(mktemp -d "$build/wine/stop-check.XXXXXX")
 if [ -n "$template" ]; then
   cp -a "$template/." "$prefix/" || { echo "stop-check: cannot copy the prefix $template"; rm -rf "$prefix"; exit 1; }
 fi
-# No process of the check itself names the prefix.
-unset WINEPREFIX
+# No process of the check itself names the prefix, and the runs it stops do
+# not start the check again.
+unset WINEPREFIX QV_STOP_CHECK
 
 # The processes whose environment names the prefix.
 prefix_pids() {
