@@ -22,14 +22,18 @@ if [ "$stage" != wine ]; then
     { echo "demo-plugin: build failed"; exit 1; }
 fi
 [ "$stage" != build ] || exit 0
-own_prefix=0
-[ -n "${QV_WINEPREFIX:-}" ] || own_prefix=1
+# A prefix of its own is stopped whichever way the script ends (qv_wine_stop
+# in wine-env.sh); one named by QV_WINEPREFIX is its owner's to stop.
+stop=(stop-on-exit)
+[ -z "${QV_WINEPREFIX:-}" ] || stop=()
 # shellcheck source=wine-env.sh
-source scripts/wine-env.sh "${QV_BUILD_DIR:-$root/build}/wine"
+source scripts/wine-env.sh "${QV_BUILD_DIR:-$root/build}/wine" "${stop[@]}"
 host=$build/standins/plugin/qv_plugin_host.exe
 status=0
 echo "== QV_PLUGIN.dll in the stand-in host"
-wine "$host" v1 || status=1
-wine "$host" other 2 || status=1
-[ "$own_prefix" = 1 ] && qv_wine_stop
+# In the background, so that a signal to the script is acted on at once.
+wine "$host" v1 &
+wait $! || status=1
+wine "$host" other 2 &
+wait $! || status=1
 exit $status

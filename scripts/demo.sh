@@ -58,8 +58,10 @@ if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
   fi
 fi
 
+# Whichever way the demo ends from here, nothing of its prefix is left
+# running (qv_wine_stop in wine-env.sh).
 # shellcheck source=wine-env.sh
-source scripts/wine-env.sh "$build/wine"
+source scripts/wine-env.sh "$build/wine" stop-on-exit
 
 rm -rf "$out"
 mkdir -p "$out/shots"
@@ -121,10 +123,12 @@ LC_ALL=en_US.UTF-8 run_step "a command line that is empty" ok ""
 wait
 STEPS
 
-# Wine's desktop is held for all the steps (see qv_wine_hold_desktop).
+# Wine's desktop is held for all the steps (see qv_wine_hold_desktop). In the
+# background, so that a signal to the demo is acted on at once.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_hold_desktop)"'
   qv_wine_hold_desktop "$1"
-  bash "$2"' _ "$build/probe/qv_probe.exe" "$out/steps.sh"
+  bash "$2"' _ "$build/probe/qv_probe.exe" "$out/steps.sh" &
+wait $!
 qv_wine_stop
 if [ -n "${QV_DEMO_PICTURES:-}" ]; then
   # The README's pictures: the English and the Russian success box and the

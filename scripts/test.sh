@@ -60,6 +60,12 @@ count_ctest() {
   [ "$bad" = 0 ] || failures+=("$name: $bad of $total")
 }
 
+# After the Windows suite: a run of it stopped part-way (Ctrl-C, CTest
+# killed) must leave no process of its Wine prefix (tests/scripts/stop_check.sh).
+count_stop_check() {
+  if grep -q '^stop-check: passed' "$build/win-ctest.log"; then step_ok "stop check"; else step_fail "stop check"; fi
+}
+
 echo "== native build (ASan + UBSan)"
 if cmake -S . -B "$build/native" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build/native-config.log" 2>&1 &&
    cmake --build "$build/native" -j "$jobs"; then
@@ -90,11 +96,12 @@ if [ "$win_ok" = 1 ]; then
     :
   elif [ "$win_where" = directly ]; then
     echo "== Windows tests under Wine and Xvfb, $win_where"
-    bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
+    QV_STOP_CHECK=1 bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
     count_ctest "$build/win-ctest.log" "Windows tests"
+    count_stop_check
   else
     echo "== Windows tests under Wine and Xvfb, $win_where: started; the checks below run meanwhile (its output so far: $build/win-ctest.log)"
-    bash scripts/vm-run.sh --scratch "$build/wine" bash scripts/win-tests.sh "$build" >"$build/win-ctest.log" 2>&1 &
+    QV_STOP_CHECK=1 bash scripts/vm-run.sh --scratch "$build/wine" bash scripts/win-tests.sh "$build" >"$build/win-ctest.log" 2>&1 &
     vm_pid=$!
     trap 'kill "$vm_pid" 2>/dev/null' EXIT
   fi
@@ -131,6 +138,7 @@ if [ -n "$vm_pid" ]; then
   wait "$vm_pid"
   trap - EXIT
   count_ctest "$build/win-ctest.log" "Windows tests"
+  count_stop_check
   wine=$(sed -n 's/^vm: booting the guest (Debian [0-9]*, \(Wine [^;]*\);.*/\1/p' "$build/win-ctest.log" | head -n 1)
   win_ran="in the emulated machine (${wine:-Wine of unknown version})"
 fi

@@ -4,21 +4,36 @@
 # or inside the emulated machine (scripts/vm-run.sh) on a machine that runs no
 # 32-bit code. Exit code: CTest's.
 #
-#   bash scripts/win-tests.sh BUILD
+#   bash scripts/win-tests.sh BUILD [CTEST_ARG]...
+#
+# Arguments after BUILD go to CTest after its own (-R settings runs a subset).
+# QV_STOP_CHECK=1 then runs tests/scripts/stop_check.sh, which stops runs of
+# this script part-way and requires that they leave nothing running; it starts
+# from a copy of the suite's prefix. Its lines start with "stop-check:"; the
+# exit code is CTest's, or the check's when CTest's is 0.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?build folder}
+shift
+# Whichever way the script ends, nothing of the prefix is left running
+# (qv_wine_stop in wine-env.sh).
 # shellcheck source=wine-env.sh
-source "$root/scripts/wine-env.sh" "$build/wine"
+source "$root/scripts/wine-env.sh" "$build/wine" stop-on-exit
 # The program that holds Wine's desktop (see wine-env.sh) comes from the probe.
 holder=$build/probe/qv_probe.exe
 [ -f "$holder" ] || bash "$root/scripts/probe-win32.sh" "$build" >/dev/null
 # xvfb-run is a POSIX shell script, which drops exported bash functions: their
-# definitions go along in the command itself.
+# definitions go along in the command itself. It runs in the background so
+# that a signal to this script is acted on at once.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_start qv_wine_hold_desktop)"'
   qv_wine_start
   qv_wine_hold_desktop "$2"
-  cd "$1" && ctest --output-on-failure --timeout 900 -j 2' _ "$build/win" "$holder"
+  cd "$1" && ctest --output-on-failure --timeout 900 -j 2 "${@:3}"' _ "$build/win" "$holder" "$@" &
+wait $!
 status=$?
-qv_wine_stop
+if [ "${QV_STOP_CHECK:-0}" = 1 ]; then
+  qv_wine_stop
+  bash "$root/tests/scripts/stop_check.sh" "$build" "$QV_WINEPREFIX" &
+  wait $! || [ "$status" != 0 ] || status=1
+fi
 exit $status

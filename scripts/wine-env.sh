@@ -2,7 +2,12 @@
 # in the scratch folder (or reuses the one named by QV_WINEPREFIX) and sets
 # up the prefix so that message boxes close at once under Xvfb (no window
 # manager).
-# Usage: source scripts/wine-env.sh <scratch-dir>
+# Usage: source scripts/wine-env.sh <scratch-dir> [stop-on-exit]
+# stop-on-exit: the sourcing script calls qv_wine_stop on every way out, from
+# before the prefix is made: at its exit, and on INT, TERM and HUP, which end
+# it with 130, 143 and 129. Bash runs a trap only once the foreground command
+# has ended, so such a script runs its long commands in the background and
+# waits for them.
 qv_scratch=${1:?scratch folder}
 mkdir -p "$qv_scratch"
 # The scratch folder is kept in a variable of our own, never in TMPDIR: Debian
@@ -18,6 +23,52 @@ if [ -z "${QV_WINEPREFIX:-}" ]; then
   QV_WINEPREFIX=$(mktemp -d "$qv_scratch/wineprefix.XXXXXX")
 fi
 export WINEPREFIX=$QV_WINEPREFIX
+# Ends everything of the prefix: its server and programs (wineserver -k),
+# then every process whose environment names the prefix (WINEPREFIX), which
+# takes in what a run stopped part-way leaves: Xvfb and xvfb-run, CTest, the
+# test programs and Wine programs the server no longer knows. Not the calling
+# shell nor its ancestors. TERM first, KILL to what is left after 2 s. Quiet,
+# and it does nothing when nothing of the prefix runs.
+qv_wine_stop() {
+  local prefix=${QV_WINEPREFIX:-} keep=" " pid stat sig i
+  local -a pids
+  [ -n "$prefix" ] || return 0
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  pid=$BASHPID
+  while [ "$pid" -gt 1 ] && read -r stat <"/proc/$pid/stat"; do
+    keep+="$pid "
+    stat=${stat##*) }
+    pid=${stat#* }
+    pid=${pid%% *}
+  done 2>/dev/null
+  for sig in TERM KILL; do
+    for ((i = 1; i <= 20; i++)); do
+      qv_wine_prefix_processes "$prefix" "$keep"
+      [ ${#pids[@]} -gt 0 ] || return 0
+      [ "$i" != 1 ] || kill -s "$sig" "${pids[@]}" 2>/dev/null
+      sleep 0.1
+    done
+  done
+}
+# Sets pids (of the caller) to the processes whose environment names prefix
+# $1, but for those in the list $2 (" PID PID ").
+qv_wine_prefix_processes() {
+  local f pid
+  pids=()
+  # grep runs without the variable; the shell of the command substitution,
+  # a copy of the caller, has ended when it returns.
+  for f in $(WINEPREFIX='' grep -lzxF -- "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${f#/proc/}
+    pid=${pid%/environ}
+    [[ $2 == *" $pid "* ]] || [ ! -e "/proc/$pid" ] || pids+=("$pid")
+  done
+}
+if [ "${2:-}" = stop-on-exit ]; then
+  trap qv_wine_stop EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-env: creating Wine prefix $WINEPREFIX"
   wineboot -i >/dev/null 2>&1
@@ -53,4 +104,3 @@ qv_wine_hold_desktop() {
   echo "wine-env: Wine's desktop did not come up: $(tail -n 1 "$log")"
   return 1
 }
-qv_wine_stop() { WINEPREFIX=$QV_WINEPREFIX wineserver -k >/dev/null 2>&1 || true; }
