@@ -12,9 +12,8 @@
 #     complete, with a manifest of what it holds: each file's size and
 #     checksum (size only for files over 256 MB), each folder's listing
 #     (names, types, sizes, modes) as a checksum;
-#   - before each use it is checked against that manifest (disk images,
-#     *.img, also with e2fsck -fn); one that fails is reported, removed and
-#     made again;
+#   - before each use it is checked against that manifest (disk images also
+#     with e2fsck -fn); one that fails is reported, removed and made again;
 #   - a run holds a shared lock on <cache>/<kind>-<hash>.in-use while it uses
 #     the root; making a root of a new recipe removes the roots of other
 #     recipes of the same kind that no run uses (one in use is left for the
@@ -159,8 +158,10 @@ qv_root_problem() {
     esac
     return
   done <"$dir/manifest"
-  for name in "$dir"/*.img; do
-    [ -f "$name" ] || continue
+  # A disk image, a file that holds an ext2/3/4 file system (its magic
+  # number, 53 ef, at byte 1080), must pass e2fsck as well.
+  for name in "$dir"/*; do
+    [ -f "$name" ] && [ "$(od -An -tx1 -j1080 -N2 "$name" 2>/dev/null | tr -d ' ')" = 53ef ] || continue
     e2fsck -fn "$name" >/dev/null 2>&1 || { echo "its disk image ${name##*/} fails e2fsck -fn"; return; }
   done
 }
