@@ -76,6 +76,9 @@ else
   step_fail "native build"
 fi
 
+echo "== the check of a cached Debian root (emulated machine, Debian 13 root)"
+if bash tests/scripts/debian_root_check.sh; then step_ok "Debian root check"; else step_fail "Debian root check"; fi
+
 echo "== Windows build (i686 mingw-w64)"
 win_ok=0
 if cmake -S . -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/win-config.log" 2>&1 &&
