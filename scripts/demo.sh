@@ -30,6 +30,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${QV_BUILD_DIR:-$root/build}
 out=${QV_DEMO_OUT:-$root/out/demo}
+# Absolute, since Wine is handed them as Z: paths.
+mkdir -p "$build" "$out" && build=$(cd "$build" && pwd) && out=$(cd "$out" && pwd)
 where=directly
 [ "${QV_IN_VM:-0}" != 1 ] || where="in the emulated machine"
 
