@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The one command that takes a fresh Debian 12 machine to a full test run:
-# installs what is missing, builds the native core under ASan/UBSan and the
+# The one command that takes a fresh Debian 12 or 13 machine to a full test
+# run: installs what is missing, builds the native core under ASan/UBSan and the
 # Windows build, runs every test (Windows tests under Wine and Xvfb), checks
 # that the deliverables build reproducibly, runs clang-tidy and a bounded
 # fuzz run. Ends with a line saying where the Windows tests ran ("directly"
