@@ -6,11 +6,11 @@
 #   bash scripts/debian13-run.sh [--fresh] COMMAND [ARG]...
 #
 # The root is a Debian root as scripts/debian-root.sh makes, caches and checks
-# them (/var/cache/qv-vm/debian13-<recipe hash>, once per machine, about 2 to
-# 4 minutes): debootstrap's minimal system and nothing else. What the project
+# them (/var/cache/qv-vm/debian13-<recipe hash>, once per machine, about 1 to 2
+# minutes): debootstrap's minimal system and nothing else. What the project
 # needs comes from its own install step, scripts/install-deps.sh, run in that
 # root into a layer cached beside it (debian13-deps-<hash>, made again when
-# the root or install-deps.sh changes, about 3 to 6 minutes), on which the
+# the root or install-deps.sh changes, about 2 to 4 minutes), on which the
 # commands run; a later install step there finds everything present. With
 # --fresh the command runs on the bare root instead, as on a new machine.
 #
@@ -97,7 +97,7 @@ make_root() {
   local new=$1
   qv_debian_mirrors
   : >"$qv_log"
-  qv_say "making the Debian 13 root in $new (once per machine, about 2 to 4 minutes), log in $qv_log"
+  qv_say "making the Debian 13 root in $new (once per machine, about 1 to 2 minutes), log in $qv_log"
   qv_make_tree "$(remaining)" "$new/tree" "$root_suite" "$qv_mirror" "${qv_security:--}" ${root_packages[@]+"${root_packages[@]}"}
 }
 
@@ -171,7 +171,7 @@ enter() {
 make_deps() {
   local new=$1 status
   mkdir -p "$new/layer" "$new/work"
-  qv_say "installing the project's packages in the root with scripts/install-deps.sh, into $new (once per version of that script, about 3 to 6 minutes)"
+  qv_say "installing the project's packages in the root with scripts/install-deps.sh, into $new (once per version of that script, about 2 to 4 minutes)"
   (cd "$root" && export QV_BUILD_DIR=$runs && enter "$base/tree" "$new/layer" "$new/work" bash -c \
     'bash scripts/install-deps.sh && apt-get clean && rm -rf /var/lib/apt/lists/*')
   status=$?

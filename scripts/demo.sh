@@ -37,7 +37,6 @@ where=directly
 
 if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
   [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh
-  mkdir -p "$build"
   if ! bash scripts/probe-win32.sh "$build"; then
     if [ "${QV_NO_VM:-0}" = 1 ]; then
       echo "demo: FAILED: Windows programs cannot run here, and QV_NO_VM=1 forbids the emulated machine"
