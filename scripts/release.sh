@@ -1,47 +1,130 @@
 #!/usr/bin/env bash
 # Makes the release of the two deliverables, QV_InternalTool.exe and
 # QV_PLUGIN.dll, from the committed work tree:
-#   1. refuses a work tree with uncommitted changes (git status --porcelain);
+#   1. refuses a work tree with uncommitted changes (git status --porcelain),
+#      and bad signing input (below) before anything is built or written;
 #   2. builds both (Windows build, cmake/mingw-i686.cmake, Ninja) twice, each
 #      time in a fresh build folder of its own, and requires identical bytes;
 #   3. runs the PE checks (tests/pe/pe_checks.py) on them;
-#   4. writes dist/qv-<short commit>/ with the two files, SHA256SUMS (run
-#      `sha256sum -c SHA256SUMS` inside that folder) and BUILD.txt: the source
-#      commit, the versions in the files' version resources, and the versions
-#      of the compiler, binutils and CMake that made them.
-# It ends by printing that folder and the two sums.
+#   4. signs them (Authenticode, SHA-256, osslsigncode) when given a key;
+#   5. writes dist/qv-<short commit>/ with the two files, SHA256SUMS (run
+#      `sha256sum -c SHA256SUMS` inside that folder), BUILD.txt (the source
+#      commit, the versions in the files' version resources, the versions of
+#      the compiler, binutils and CMake that made them, the sums of the
+#      unsigned files, the signer and the time-stamping server) and, when
+#      signed, signatures/<file>.p7s: each file's detached signature.
+# The folder is made beside its final name and moved there only when
+# complete. It ends by printing that folder and the sums.
 #
 #   bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR]
+#   bash scripts/release.sh --attach DIR [--allow-dirty] [--build DIR]
+#   bash scripts/release.sh --check DIR [CA-FILE]
 #
 # --allow-dirty (or QV_RELEASE_ALLOW_DIRTY=1) builds a tree with uncommitted
 # changes anyway; the folder is then named qv-<short commit>-dirty and
 # BUILD.txt says so. --dist (QV_RELEASE_DIST, default dist) is where the
 # release folder goes; --build (QV_RELEASE_BUILD, default <QV_BUILD_DIR or
-# build>/release) holds the two build folders and their logs, which are kept.
+# build>/release) holds the build folders and their logs, which are kept.
+#
+# Signing, from the environment (without QV_SIGN_KEY the files are unsigned,
+# and the release says so):
+#   QV_SIGN_CERT          the publisher's certificate chain (PEM: the
+#                         certificate, then its intermediates)
+#   QV_SIGN_KEY           a PKCS#12 file, a PEM key file, or a PKCS#11 URI
+#                         (pkcs11:...) with QV_SIGN_PKCS11_MODULE naming the
+#                         token's module
+#   QV_SIGN_PASS_FILE     a file holding the key's password or the token's
+#                         PIN; it is only ever handed over as a file name
+#   QV_SIGN_TIMESTAMP_URL an RFC 3161 time-stamping server; without it the
+#                         signatures carry no time stamp and stop being valid
+#                         when the certificate expires
+#
+# --attach DIR builds this tree as above, attaches the signatures of the
+# published release DIR (DIR/signatures) to the unsigned files and exits 0
+# only when the results equal DIR's files byte for byte: it proves, without
+# the key, that DIR's signed files come from this commit.
+# --check DIR [CA-FILE] checks a release folder: each file's signature
+# (against CA-FILE, or this machine's trust store), SHA256SUMS, and that each
+# signed file without its signature has the unsigned sum that BUILD.txt
+# names. It names each file that fails and why.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
 dist=${QV_RELEASE_DIST:-$root/dist}
 builds=${QV_RELEASE_BUILD:-${QV_BUILD_DIR:-$root/build}/release}
+mode=release
+usage="usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] | --attach DIR [--allow-dirty] [--build DIR] | --check DIR [CA-FILE]"
 fail() { echo "release: FAILED: $*" >&2; exit 1; }
+names=(QV_InternalTool.exe QV_PLUGIN.dll)
 
 while [ $# -gt 0 ]; do
   case $1 in
     --allow-dirty) allow_dirty=1 ;;
     --dist) [ $# -ge 2 ] || fail "--dist needs a folder"; dist=$2; shift ;;
     --build) [ $# -ge 2 ] || fail "--build needs a folder"; builds=$2; shift ;;
-    *) fail "unknown argument '$1' (usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR])" ;;
+    --attach) [ $# -ge 2 ] || fail "--attach needs a release folder"; mode=attach; published=$2; shift ;;
+    --check) [ $# -ge 2 ] || fail "--check needs a release folder"; mode=check; published=$2; ca=${3:-}; shift $#; break ;;
+    *) fail "unknown argument '$1' ($usage)" ;;
   esac
   shift
 done
+if [ "$mode" != release ]; then
+  [ -d "$published" ] || fail "no release folder $published"
+  published=$(cd "$published" && pwd)
+fi
+
+# The unsigned sum of NAME that the release folder's BUILD.txt records.
+unsigned_sum() { sed -n "s/^unsigned sha256: \([0-9a-f]*\)  $1\$/\1/p" "$published/BUILD.txt"; }
+
+# --check: the published folder alone, nothing built.
+if [ "$mode" = check ]; then
+  command -v osslsigncode >/dev/null || fail "osslsigncode is missing (bash scripts/install-deps.sh installs it)"
+  [ -f "$published/SHA256SUMS" ] && [ -f "$published/BUILD.txt" ] || fail "$published holds no SHA256SUMS and BUILD.txt"
+  [ -z "$ca" ] || [ -r "$ca" ] || fail "cannot read the CA file $ca"
+  trust=(); [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
+  scratch=$(mktemp -d) || fail "cannot make a scratch folder"
+  trap 'rm -rf "$scratch"' EXIT
+  bad=0
+  problem() { echo "release: check: $1: $2"; bad=$((bad + 1)); }
+  while read -r line; do problem "${line%%:*}" "its SHA-256 sum is not the one in SHA256SUMS"; done < <(
+    cd "$published" && sha256sum -c SHA256SUMS 2>/dev/null | grep -v ': OK$')
+  for f in "${names[@]}"; do
+    file=$published/$f
+    [ -f "$file" ] || { problem "$f" "missing"; continue; }
+    grep -q "  $f\$" "$published/SHA256SUMS" || problem "$f" "not listed in SHA256SUMS"
+    want=$(unsigned_sum "$f")
+    [ -n "$want" ] || { problem "$f" "BUILD.txt records no unsigned sum of it"; continue; }
+    if [ -f "$published/signatures/$f.p7s" ]; then
+      if ! osslsigncode verify "${trust[@]}" -in "$file" >"$scratch/$f.verify" 2>&1; then
+        problem "$f" "its signature does not verify ($(grep -m 1 -iE 'mismatch|error|fail' "$scratch/$f.verify"))"
+        continue
+      fi
+      osslsigncode extract-signature -in "$file" -out "$scratch/$f.p7s" >/dev/null 2>&1 &&
+        cmp -s "$scratch/$f.p7s" "$published/signatures/$f.p7s" || problem "$f" "its signature is not signatures/$f.p7s"
+      osslsigncode remove-signature -in "$file" -out "$scratch/$f" >/dev/null 2>&1 || { problem "$f" "its signature cannot be removed"; continue; }
+      [ "$(sha256sum <"$scratch/$f" | cut -d' ' -f1)" = "$want" ] ||
+        problem "$f" "without its signature it is not the unsigned file whose sum BUILD.txt records"
+    else
+      [ "$(sha256sum <"$file" | cut -d' ' -f1)" = "$want" ] || problem "$f" "unsigned, yet not the file whose sum BUILD.txt records"
+    fi
+  done
+  [ "$bad" = 0 ] || fail "$bad problems in $published (above)"
+  against=${ca:-"this machine's trust store"}
+  [ -d "$published/signatures" ] && against="signatures verified against $against" || against=unsigned
+  echo "release: check: $published passed ($against; the sums and the unsigned sums match)"
+  exit 0
+fi
+
 mkdir -p "$dist" "$builds" || fail "cannot make $dist or $builds"
 dist=$(cd "$dist" && pwd)
 builds=$(cd "$builds" && pwd)
 cd "$root"
 stage=0
-progress() { stage=$((stage + 1)); echo "release: [$stage/6] $*"; }
+stages=7
+[ "$mode" = release ] || stages=6
+progress() { stage=$((stage + 1)); echo "release: [$stage/$stages] $*"; }
 
-progress "checking the work tree"
+progress "checking the work tree and the signing input"
 changes=$(git status --porcelain) || fail "$root is not a git work tree"
 commit=$(git rev-parse HEAD) || fail "no commit to release"
 name=qv-$(git rev-parse --short=12 HEAD)
@@ -54,6 +137,17 @@ if [ -n "$changes" ]; then
   name=$name-dirty
   state="work tree with uncommitted changes in $(wc -l <<<"$changes") files"
   echo "release: building a work tree with uncommitted changes, as asked"
+fi
+if [ "$mode" = attach ]; then
+  made_from=$(sed -n 's/^source commit: \([0-9a-f]*\).*/\1/p' "$published/BUILD.txt" 2>/dev/null)
+  [ "$made_from" = "$commit" ] ||
+    fail "$published was built from commit ${made_from:-(none named in its BUILD.txt)}, this tree is at $commit: check that commit out first"
+  sign=0
+  [ ! -d "$published/signatures" ] || sign=1
+else
+  # shellcheck source=sign.sh
+  source "$root/scripts/sign.sh"
+  qv_check_sign_input || exit 1
 fi
 
 files=(tool/QV_InternalTool.exe plugin/QV_PLUGIN.dll)
@@ -91,6 +185,43 @@ if ! "$python" tests/pe/pe_checks.py --tool "$tool" --plugin "$plugin" ToolImage
   fail "PE checks (log $pe_log)"
 fi
 
+# The files as published: signed copies in $builds/signed, or the built ones.
+signed=$builds/signed
+rm -rf "$signed"
+mkdir -p "$signed/signatures" || fail "cannot make $signed"
+if [ "$mode" = attach ]; then
+  progress "attaching the signatures of $published"
+  for f in "$tool" "$plugin"; do
+    n=${f##*/}
+    if [ "$sign" = 1 ]; then
+      # attach-signature also verifies the result against this machine's
+      # trust store, and fails where that does not know the publisher: what
+      # counts here is the bytes.
+      osslsigncode attach-signature -sigin "$published/signatures/$n.p7s" -in "$f" -out "$signed/$n" \
+        >"$builds/attach-$n.log" 2>&1
+      [ -s "$signed/$n" ] || fail "cannot attach $published/signatures/$n.p7s to $n (log $builds/attach-$n.log)"
+    else
+      cp "$f" "$signed/$n"
+    fi
+  done
+  differ=()
+  for n in "${names[@]}"; do cmp -s "$signed/$n" "$published/$n" || differ+=("$n"); done
+  ((${#differ[@]} == 0)) ||
+    fail "${differ[*]}: this tree's build with the published signatures attached is not the published file (ours: $signed)"
+  echo "release: done: this tree's build with the signatures attached equals ${names[*]} of $published byte for byte"
+  exit 0
+fi
+if [ "$sign" = 1 ]; then
+  progress "signing (log $builds/sign.log)"
+  : >"$builds/sign.log"
+  for f in "$tool" "$plugin"; do
+    qv_sign "$f" "$signed/${f##*/}" "$signed/signatures/${f##*/}.p7s" "$builds/sign.log" || exit 1
+  done
+else
+  progress "not signing: no key given (QV_SIGN_KEY): the files are unsigned"
+  cp "$tool" "$plugin" "$signed/" && rmdir "$signed/signatures" || fail "cannot copy the files to $signed"
+fi
+
 progress "writing $dist/$name"
 # The versions in the files' version resources, read as the PE checks read them.
 versions=$("$python" - "$tool" "$plugin" <<'PY'
@@ -109,7 +240,7 @@ tool_version() {
   local path package
   path=$(readlink -f "$(command -v "$1")")
   package=$(dpkg -S "$path" 2>/dev/null | cut -d: -f1)
-  printf '%s' "$("$path" --version | head -n 1)"
+  printf '%s' "$("$path" --version | head -n 1 | sed 's/, using:$//')"
   [ -z "$package" ] || printf ' (Debian package %s %s)' "$package" "$(dpkg-query -W -f '${Version}' "$package")"
 }
 # The compiler as CMake found it, and the linker that compiler runs.
@@ -119,9 +250,18 @@ ld=$("$cxx" -print-prog-name=ld)
 
 out=$dist/$name
 rm -rf "$out" "$out.part"
-mkdir -p "$out.part" || fail "cannot make $out.part"
-cp "$tool" "$plugin" "$out.part/"
-(cd "$out.part" && sha256sum QV_InternalTool.exe QV_PLUGIN.dll >SHA256SUMS) || fail "sha256sum"
+# A release stopped from here on leaves no folder under its final name.
+trap 'rm -rf "$out.part"' EXIT
+cp -r "$signed" "$out.part" || fail "cannot copy $signed to $out.part"
+(cd "$out.part" && sha256sum "${names[@]}" >SHA256SUMS) || fail "sha256sum"
+if [ "$sign" = 1 ]; then
+  signature="signed (Authenticode, SHA-256) by $qv_signer
+signer certificate SHA-256 fingerprint: $qv_signer_fingerprint
+time stamp: ${QV_SIGN_TIMESTAMP_URL:-none (the signatures stop being valid when the certificate expires)}
+signing tool: $(tool_version osslsigncode)"
+else
+  signature="unsigned"
+fi
 cat >"$out.part/BUILD.txt" <<EOF
 Quarn QV companions, release $name
 
@@ -130,12 +270,18 @@ $versions
 compiler: $(tool_version "$cxx")
 binutils: $(tool_version "$ld")
 CMake: $(tool_version cmake)
+$(cd "$builds/first" && sha256sum "${files[@]}" | sed 's|^\([0-9a-f]*\)  .*/|unsigned sha256: \1  |')
+$signature
 
 Built twice from clean build folders (Windows build, cmake/mingw-i686.cmake,
 Ninja) with identical bytes; PE checks passed. Check the files with
-sha256sum -c SHA256SUMS in this folder.
+sha256sum -c SHA256SUMS in this folder, or the whole release (signatures
+included) with bash scripts/release.sh --check <this folder> [CA-FILE].
 EOF
 mv "$out.part" "$out" || fail "cannot move $out.part to $out"
+trap - EXIT
 
-echo "release: done: $out"
+echo "release: done: $out ($(if [ "$sign" = 1 ]; then echo "signed by $qv_signer${QV_SIGN_TIMESTAMP_URL:+, time-stamped}"; else echo unsigned; fi))"
+[ "$sign" = 0 ] || [ -n "${QV_SIGN_TIMESTAMP_URL:-}" ] ||
+  echo "release: the signatures carry no time stamp (no QV_SIGN_TIMESTAMP_URL): they stop being valid when the certificate expires"
 sed 's/^/release:   /' "$out/SHA256SUMS"

@@ -1,0 +1,120 @@
+# Authenticode signing for scripts/release.sh, sourced by it: the check of
+# the signing input from the environment (QV_SIGN_CERT, QV_SIGN_KEY,
+# QV_SIGN_PKCS11_MODULE, QV_SIGN_PASS_FILE, QV_SIGN_TIMESTAMP_URL; see
+# release.sh), made before anything is built, and the signing of one file.
+# The password or PIN only ever goes to openssl and osslsigncode as a file
+# name, never on a command line.
+
+# Sets sign (1 or 0), qv_key_kind (pkcs12, pem or pkcs11), qv_signer (the
+# certificate's subject) and qv_signer_fingerprint; returns 1, with a message
+# naming the cause, on a missing or unreadable file, a wrong password or PIN,
+# a key that does not match the certificate, a certificate that has expired,
+# is not yet valid or may not sign code, or a time-stamping server that does
+# not answer.
+qv_check_sign_input() {
+  local cert=${QV_SIGN_CERT:-} key=${QV_SIGN_KEY:-} pass=${QV_SIGN_PASS_FILE:-} url=${QV_SIGN_TIMESTAMP_URL:-}
+  local passin=() engine=() cert_pub key_pub not_before eku err
+  sign=0
+  if [ -z "$key" ]; then
+    [ -z "$cert" ] || { echo "release: FAILED: QV_SIGN_CERT is set but QV_SIGN_KEY is not: name the key to sign with" >&2; return 1; }
+    echo "release: no signing key (QV_SIGN_KEY): the files will be unsigned"
+    return 0
+  fi
+  sign=1
+  bad() { echo "release: FAILED: $*" >&2; return 1; }
+  command -v osslsigncode >/dev/null || bad "osslsigncode is missing (bash scripts/install-deps.sh installs it)" || return
+  [ -n "$cert" ] || bad "QV_SIGN_CERT must name the publisher's certificate chain (PEM)" || return
+  [ -r "$cert" ] && [ -f "$cert" ] || bad "cannot read the certificate QV_SIGN_CERT=$cert" || return
+  if [ -n "$pass" ]; then
+    [ -r "$pass" ] && [ -f "$pass" ] || bad "cannot read the password file QV_SIGN_PASS_FILE=$pass" || return
+    passin=(-passin "file:$pass")
+  fi
+  err=$(mktemp) || return 1
+  case $key in
+    pkcs11:*)
+      qv_key_kind=pkcs11
+      [ -n "${QV_SIGN_PKCS11_MODULE:-}" ] || bad "a PKCS#11 key needs QV_SIGN_PKCS11_MODULE, the token's module" || return
+      [ -r "$QV_SIGN_PKCS11_MODULE" ] || bad "cannot read the PKCS#11 module QV_SIGN_PKCS11_MODULE=$QV_SIGN_PKCS11_MODULE" || return
+      [ -n "$pass" ] || bad "a PKCS#11 key needs QV_SIGN_PASS_FILE, a file holding the token's PIN" || return
+      engine=(-engine pkcs11 -inform engine)
+      key_pub=$(PKCS11_MODULE_PATH=$QV_SIGN_PKCS11_MODULE openssl pkey "${engine[@]}" -in "$key" "${passin[@]}" -pubout 2>"$err")
+      [ -n "$key_pub" ] || bad "cannot use the key $key on the token: $(qv_openssl_why "$err")" || return ;;
+    *)
+      [ -r "$key" ] && [ -f "$key" ] || bad "cannot read the key QV_SIGN_KEY=$key" || return
+      if grep -q -- '-----BEGIN' "$key"; then
+        qv_key_kind=pem
+        key_pub=$(openssl pkey -in "$key" "${passin[@]:-"-passin" "pass:"}" -pubout 2>"$err")
+      else
+        qv_key_kind=pkcs12
+        [ -n "$pass" ] || bad "a PKCS#12 key needs QV_SIGN_PASS_FILE, a file holding its password" || return
+        key_pub=$(openssl pkcs12 -in "$key" "${passin[@]}" -nocerts -nodes 2>"$err" | openssl pkey -pubout 2>>"$err")
+      fi
+      [ -n "$key_pub" ] || bad "cannot open the key $key: $(qv_openssl_why "$err")" || return ;;
+  esac
+  rm -f "$err"
+  cert_pub=$(openssl x509 -in "$cert" -noout -pubkey 2>/dev/null) || bad "$cert holds no PEM certificate" || return
+  [ "$cert_pub" = "$key_pub" ] || bad "the key $key does not match the certificate in $cert" || return
+  openssl x509 -in "$cert" -noout -checkend 0 >/dev/null ||
+    bad "the certificate in $cert has expired ($(openssl x509 -in "$cert" -noout -enddate | cut -d= -f2))" || return
+  not_before=$(openssl x509 -in "$cert" -noout -startdate | cut -d= -f2)
+  [ "$(date -d "$not_before" +%s)" -le "$(date +%s)" ] || bad "the certificate in $cert is not valid before $not_before" || return
+  eku=$(openssl x509 -in "$cert" -noout -ext extendedKeyUsage 2>/dev/null)
+  grep -q 'Code Signing' <<<"$eku" ||
+    bad "the certificate in $cert may not sign code: it lacks the code-signing extended key usage${eku:+ (it has: $(tail -n +2 <<<"$eku" | xargs))}" || return
+  qv_signer=$(openssl x509 -in "$cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
+  qv_signer_fingerprint=$(openssl x509 -in "$cert" -noout -fingerprint -sha256 | cut -d= -f2)
+  if [ -n "$url" ]; then
+    qv_timestamp_answers "$url" || bad "the time-stamping server $url does not answer ($qv_why)" || return
+  else
+    echo "release: no time-stamping server (QV_SIGN_TIMESTAMP_URL): the signatures will carry no time stamp"
+  fi
+  echo "release: signing with the $qv_key_kind key $key as $qv_signer"
+}
+
+# openssl's reason from its error output FILE, in a few words.
+qv_openssl_why() {
+  if grep -qiE 'mac verify failure|invalid password|bad decrypt|PIN incorrect|pin.*(invalid|locked)|Login failed|maybe wrong password' "$1"; then
+    echo "wrong password or PIN (QV_SIGN_PASS_FILE)"
+  else
+    grep -v '^Engine ' "$1" | head -n 1
+  fi
+  rm -f "$1"
+}
+
+# Sends the server URL a time-stamp request; sets qv_why when it gets no
+# time-stamp response.
+qv_timestamp_answers() {
+  qv_why=$(openssl ts -query -digest "$(printf '%064d' 0)" -sha256 -cert 2>&1 |
+    timeout 30 python3 -c '
+import sys, urllib.request
+req = urllib.request.Request(sys.argv[1], data=sys.stdin.buffer.read(), headers={"Content-Type": "application/timestamp-query"})
+try:
+    with urllib.request.urlopen(req, timeout=20) as r:
+        body = r.read()
+        if r.headers.get("Content-Type", "") != "application/timestamp-reply" or not body:
+            sys.exit("its answer is no time-stamp response")
+except Exception as e:
+    sys.exit(str(e))' "$1" 2>&1) && return 0
+  qv_why=${qv_why:-no answer within 30 s}
+  return 1
+}
+
+# Signs IN into OUT (SHA-256, with the time stamp when a server is named) and
+# extracts its detached signature to P7S; osslsigncode's words go to LOG.
+qv_sign() {
+  local in=$1 out=$2 p7s=$3 log=$4 key=()
+  case $qv_key_kind in
+    pkcs12) key=(-pkcs12 "$QV_SIGN_KEY") ;;
+    pem) key=(-certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY") ;;
+    pkcs11) key=(-pkcs11module "$QV_SIGN_PKCS11_MODULE" -certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY") ;;
+  esac
+  [ -z "${QV_SIGN_PASS_FILE:-}" ] || key+=(-readpass "$QV_SIGN_PASS_FILE")
+  [ -z "${QV_SIGN_TIMESTAMP_URL:-}" ] || key+=(-ts "$QV_SIGN_TIMESTAMP_URL")
+  echo "== signing $in" >>"$log"
+  if ! osslsigncode sign -h sha256 -n "Quarn QV" "${key[@]}" -in "$in" -out "$out" >>"$log" 2>&1 ||
+     ! osslsigncode extract-signature -in "$out" -out "$p7s" >>"$log" 2>&1; then
+    tail -n 10 "$log" >&2
+    echo "release: FAILED: signing ${in##*/} (log $log)" >&2
+    return 1
+  fi
+}

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# The release path with real parts, all made here in the build folder: a
+# throwaway certificate authority (tests/support/pki.sh), the signing key as a
+# PKCS#12 file and in a SoftHSM2 token, and an RFC 3161 time-stamping
+# responder (openssl ts behind a small HTTP server on 127.0.0.1). It runs
+# scripts/release.sh unsigned, signed through each key with a time stamp,
+# --check on the results (and on a copy with one byte changed), --attach, and
+# each bad signing input once, which must be refused with its cause named and
+# the dist folder left as it was. Nothing is left running.
+#
+#   bash tests/scripts/release_check.sh [BUILD]
+#
+# Lines start with "release-check:"; the last says "passed" or how many
+# checks failed, and so does the exit code.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=${1:-${QV_BUILD_DIR:-$root/build}}/release-check
+rm -rf "$work"
+mkdir -p "$work" && work=$(cd "$work" && pwd) || exit 1
+pki=$work/pki
+failed=0
+say() { echo "release-check: $*"; }
+check() {
+  local what=$1
+  shift
+  if "$@"; then say "ok: $what"; else say "FAILED: $what"; failed=$((failed + 1)); fi
+}
+give_up() { say "FAILED: $*"; exit 1; }
+unset QV_SIGN_CERT QV_SIGN_KEY QV_SIGN_PKCS11_MODULE QV_SIGN_PASS_FILE QV_SIGN_TIMESTAMP_URL
+
+# shellcheck source=../support/pki.sh
+source "$root/tests/support/pki.sh"
+qv_pki_ca "$pki" || give_up "making the CA"
+qv_pki_cert "$pki" signer codeSigning &&
+  qv_pki_cert "$pki" other codeSigning &&
+  qv_pki_cert "$pki" tsa timeStamping &&
+  qv_pki_cert "$pki" web serverAuth &&
+  qv_pki_cert "$pki" expired codeSigning 20200101000000Z 20200201000000Z &&
+  qv_pki_cert "$pki" future codeSigning 20990101000000Z 20990201000000Z || give_up "making the certificates"
+echo wrong-password >"$pki/wrong"
+
+# The signing key in a SoftHSM2 token of its own.
+export SOFTHSM2_CONF=$pki/softhsm2.conf
+module=/usr/lib/softhsm/libsofthsm2.so
+mkdir -p "$pki/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$pki/tokens" >"$SOFTHSM2_CONF"
+echo 246810 >"$pki/pin"
+{ softhsm2-util --init-token --free --label qv-release --pin 246810 --so-pin 135791 &&
+  openssl pkcs8 -topk8 -nocrypt -in "$pki/signer.key" -out "$pki/signer.p8" &&
+  softhsm2-util --import "$pki/signer.p8" --token qv-release --label publisher --id 01 --pin 246810; } \
+  >"$pki/softhsm.log" 2>&1 || { cat "$pki/softhsm.log"; give_up "making the SoftHSM2 token"; }
+token_key="pkcs11:token=qv-release;object=publisher;type=private"
+
+# The time-stamping responder: openssl ts -reply for each request POSTed to it.
+cat >"$pki/ts.cnf" <<EOF
+[tsa]
+default_tsa = qv
+[qv]
+serial = $pki/tsa-serial
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.55555.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_chain = no
+EOF
+echo 01 >"$pki/tsa-serial"
+timeout 1800 python3 - "$pki" <<'PY' >"$pki/tsa.log" 2>&1 &
+import http.server, subprocess, sys, tempfile, os
+pki = sys.argv[1]
+class Responder(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        with tempfile.TemporaryDirectory() as d:
+            with open(os.path.join(d, "q"), "wb") as f:
+                f.write(self.rfile.read(int(self.headers["Content-Length"])))
+            run = subprocess.run(["openssl", "ts", "-reply", "-config", pki + "/ts.cnf", "-queryfile", d + "/q",
+                                  "-signer", pki + "/tsa.crt", "-inkey", pki + "/tsa.key", "-chain", pki + "/ca.pem",
+                                  "-out", d + "/r"], capture_output=True)
+            reply = open(d + "/r", "rb").read() if run.returncode == 0 else b""
+        print("request: openssl ts exit %d %s" % (run.returncode, run.stderr.decode()[-200:]), flush=True)
+        self.send_response(200 if reply else 500)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+server = http.server.HTTPServer(("127.0.0.1", 0), Responder)
+open(pki + "/tsa.port.part", "w").write(str(server.server_port))
+os.rename(pki + "/tsa.port.part", pki + "/tsa.port")
+server.serve_forever()
+PY
+responder=$!
+trap 'kill "$responder" 2>/dev/null; wait "$responder" 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$pki/tsa.port" ] || sleep 0.1; done
+[ -s "$pki/tsa.port" ] || { cat "$pki/tsa.log"; give_up "the time-stamping responder did not start"; }
+tsa=http://127.0.0.1:$(cat "$pki/tsa.port")/
+
+# release DIST [VAR=VALUE]... [-- ARG...]: release.sh with these variables,
+# its build folder here and its dist folder $work/DIST; its output indented.
+release() {
+  local dist=$work/$1 sets=() rc
+  shift
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do sets+=("$1"); shift; done
+  [ $# = 0 ] || shift
+  env ${sets[@]+"${sets[@]}"} bash "$root/scripts/release.sh" --allow-dirty --build "$work/build" --dist "$dist" "$@" \
+    >"$work/last.log" 2>&1
+  rc=$?
+  sed 's/^/    /' "$work/last.log"
+  return $rc
+}
+one() { ls -d "$work/$1"/qv-*/ 2>/dev/null | head -n 1; }
+verified() { osslsigncode verify -CAfile "$pki/ca.pem" -TSA-CAfile "$pki/ca.pem" -in "$1" >"$work/verify.log" 2>&1; }
+said() { grep -qF -- "$1" "$work/last.log"; }
+
+say "an unsigned release"
+check "release.sh without a key makes an unsigned release, and says so" \
+  eval 'release unsigned && said "the files are unsigned" && grep -qx unsigned "$(one unsigned)/BUILD.txt"'
+check "its sums and --check pass" \
+  eval '(cd "$(one unsigned)" && sha256sum -c --quiet SHA256SUMS) && release x -- --check "$(one unsigned)"'
+
+say "signed through the PKCS#12 file, time-stamped"
+export QV_SIGN_CERT=$pki/signer.pem QV_SIGN_PASS_FILE=$pki/pass QV_SIGN_TIMESTAMP_URL=$tsa
+check "release.sh signs through the PKCS#12 file" release p12 QV_SIGN_KEY="$pki/signer.p12"
+p12=$(one p12)
+for f in QV_InternalTool.exe QV_PLUGIN.dll; do
+  check "osslsigncode verify accepts $f against the CA, with its time stamp" \
+    eval 'verified "$p12/$f" && grep -q "Timestamp Server Signature verification: ok" "$work/verify.log"'
+done
+check "BUILD.txt names the signer, its fingerprint and the time-stamping server" \
+  eval 'grep -q "^signed (Authenticode, SHA-256) by .*CN=Quarn QV Test signer" "$p12/BUILD.txt" &&
+        grep -q "^signer certificate SHA-256 fingerprint: [0-9A-F:]\{95\}$" "$p12/BUILD.txt" && grep -qxF "time stamp: $tsa" "$p12/BUILD.txt"'
+check "--check passes against the CA" release x -- --check "$p12" "$pki/ca.pem"
+check "--check without the CA (this machine's trust store) fails" eval '! release x -- --check "$p12"'
+cp -r "$p12" "$work/changed"
+printf '\x90' | dd of="$work/changed/QV_InternalTool.exe" bs=1 seek=1100 conv=notrunc status=none
+check "--check fails and names the file after one byte of it changed" \
+  eval '! release x -- --check "$work/changed" "$pki/ca.pem" && said "check: QV_InternalTool.exe: " && ! said "check: QV_PLUGIN.dll: "'
+check "--attach of this tree's build gives the published files byte for byte" release x -- --attach "$p12"
+check "--attach fails on a release whose file differs" eval '! release x -- --attach "$work/changed" && said QV_InternalTool.exe'
+
+say "signed through the SoftHSM2 token, time-stamped"
+check "release.sh signs through the token" \
+  release token QV_SIGN_KEY="$token_key" QV_SIGN_PKCS11_MODULE=$module QV_SIGN_PASS_FILE="$pki/pin"
+for f in QV_InternalTool.exe QV_PLUGIN.dll; do
+  check "osslsigncode verify accepts the token's $f against the CA" verified "$(one token)/$f"
+done
+check "--check passes on the token's release" release x -- --check "$(one token)" "$pki/ca.pem"
+check "the password never reaches a log or BUILD.txt" eval '! grep -rqF -e qv-test-password -e 246810 "$work"/build/*.log "$p12" "$(one token)"'
+
+say "bad signing input is refused before anything is written"
+mkdir -p "$work/kept" && cp -r "$p12" "$work/kept/" || give_up "copying a release"
+listing() { (cd "$work/kept" && find . -printf '%p %s %T@\n' | sort | sha256sum); }
+before=$(listing)
+# refused CAUSE [VAR=VALUE]...: release.sh with these changes must fail, say
+# CAUSE, and leave the dist folder as it was.
+refused() {
+  local cause=$1
+  shift
+  release kept QV_SIGN_KEY="$pki/signer.p12" "$@" && return 1
+  said "$cause" && [ "$(listing)" = "$before" ] && [ ! -e "$work/build/first" ] || { say "  (wanted: $cause)"; return 1; }
+}
+rm -rf "$work/build"
+check "a missing key" refused "cannot read the key" QV_SIGN_KEY="$pki/none.p12"
+check "an unreadable certificate" refused "cannot read the certificate" QV_SIGN_CERT="$pki/none.pem"
+check "a wrong password" refused "wrong password or PIN" QV_SIGN_PASS_FILE="$pki/wrong"
+check "a wrong PIN" refused "wrong password or PIN" QV_SIGN_KEY="$token_key" QV_SIGN_PKCS11_MODULE=$module QV_SIGN_PASS_FILE="$pki/wrong"
+check "a key that does not match the certificate" refused "does not match the certificate" QV_SIGN_CERT="$pki/other.pem"
+check "an expired certificate" refused "has expired" QV_SIGN_KEY="$pki/expired.p12" QV_SIGN_CERT="$pki/expired.pem"
+check "a certificate not yet valid" refused "is not valid before" QV_SIGN_KEY="$pki/future.p12" QV_SIGN_CERT="$pki/future.pem"
+check "a certificate without code signing" refused "lacks the code-signing extended key usage" QV_SIGN_KEY="$pki/web.p12" QV_SIGN_CERT="$pki/web.pem"
+check "an unreachable time-stamping server" refused "does not answer" QV_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/
+
+if [ "$failed" = 0 ]; then say "passed"; else say "$failed checks failed"; fi
+[ "$failed" = 0 ]
