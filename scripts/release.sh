@@ -249,7 +249,7 @@ cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$builds"/first/CMakeFi
 ld=$("$cxx" -print-prog-name=ld)
 
 out=$dist/$name
-rm -rf "$out" "$out.part"
+rm -rf "$out.part"
 # A release stopped from here on leaves no folder under its final name.
 trap 'rm -rf "$out.part"' EXIT
 cp -r "$signed" "$out.part" || fail "cannot copy $signed to $out.part"
@@ -278,7 +278,7 @@ Ninja) with identical bytes; PE checks passed. Check the files with
 sha256sum -c SHA256SUMS in this folder, or the whole release (signatures
 included) with bash scripts/release.sh --check <this folder> [CA-FILE].
 EOF
-mv "$out.part" "$out" || fail "cannot move $out.part to $out"
+rm -rf "$out" && mv "$out.part" "$out" || fail "cannot move $out.part to $out"
 trap - EXIT
 
 echo "release: done: $out ($(if [ "$sign" = 1 ]; then echo "signed by $qv_signer${QV_SIGN_TIMESTAMP_URL:+, time-stamped}"; else echo unsigned; fi))"
