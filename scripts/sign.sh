@@ -43,7 +43,10 @@ qv_check_sign_input() {
       [ -r "$key" ] && [ -f "$key" ] || bad "cannot read the key QV_SIGN_KEY=$key" || return
       if grep -q -- '-----BEGIN' "$key"; then
         qv_key_kind=pem
-        key_pub=$(openssl pkey -in "$key" "${passin[@]:-"-passin" "pass:"}" -pubout 2>"$err")
+        # Without a password file, an encrypted key fails here rather than
+        # asking at the terminal.
+        ((${#passin[@]})) || passin=(-passin pass:)
+        key_pub=$(openssl pkey -in "$key" "${passin[@]}" -pubout 2>"$err")
       else
         qv_key_kind=pkcs12
         [ -n "$pass" ] || bad "a PKCS#12 key needs QV_SIGN_PASS_FILE, a file holding its password" || return
