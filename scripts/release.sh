@@ -1,52 +1,25 @@
 #!/usr/bin/env bash
-# Makes the release of the two deliverables, QV_InternalTool.exe and
-# QV_PLUGIN.dll, from the committed work tree:
-#   1. refuses a work tree with uncommitted changes (git status --porcelain),
-#      and bad signing input (below) before anything is built or written;
-#   2. builds both (Windows build, cmake/mingw-i686.cmake, Ninja) twice, each
-#      time in a fresh build folder of its own, and requires identical bytes;
-#   3. runs the PE checks (tests/pe/pe_checks.py) on them;
-#   4. signs them (Authenticode, SHA-256, osslsigncode) when given a key;
-#   5. writes dist/qv-<short commit>/ with the two files, SHA256SUMS (run
-#      `sha256sum -c SHA256SUMS` inside that folder), BUILD.txt (the source
-#      commit, the versions in the files' version resources, the versions of
-#      the compiler, binutils and CMake that made them, the sums of the
-#      unsigned files, the signer and the time-stamping server) and, when
-#      signed, signatures/<file>.p7s: each file's detached signature.
-# The folder is made beside its final name and moved there only when
-# complete. It ends by printing that folder and the sums.
+# Makes the release of QV_InternalTool.exe and QV_PLUGIN.dll from the
+# committed work tree (README, "Shipping"): refuses uncommitted changes and
+# bad signing input before building; builds both twice in fresh folders and
+# requires identical bytes; runs the PE checks; signs them when given a key
+# (scripts/sign.sh: QV_SIGN_CERT, QV_SIGN_KEY, QV_SIGN_PKCS11_MODULE,
+# QV_SIGN_PASS_FILE, QV_SIGN_TIMESTAMP_URL); writes dist/qv-<short commit>/
+# (the files, SHA256SUMS, BUILD.txt, signatures/<file>.p7s), made beside its
+# final name and moved there only when complete.
 #
 #   bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR]
 #   bash scripts/release.sh --attach DIR [--allow-dirty] [--build DIR]
 #   bash scripts/release.sh --check DIR [CA-FILE]
 #
-# --allow-dirty (or QV_RELEASE_ALLOW_DIRTY=1) builds a tree with uncommitted
-# changes anyway; the folder is then named qv-<short commit>-dirty and
-# BUILD.txt says so. --dist (QV_RELEASE_DIST, default dist) is where the
-# release folder goes; --build (QV_RELEASE_BUILD, default <QV_BUILD_DIR or
-# build>/release) holds the build folders and their logs, which are kept.
-#
-# Signing, from the environment (without QV_SIGN_KEY the files are unsigned,
-# and the release says so):
-#   QV_SIGN_CERT          the publisher's certificate chain (PEM: the
-#                         certificate, then its intermediates)
-#   QV_SIGN_KEY           a PKCS#12 file, a PEM key file, or a PKCS#11 URI
-#                         (pkcs11:...) with QV_SIGN_PKCS11_MODULE naming the
-#                         token's module
-#   QV_SIGN_PASS_FILE     a file holding the key's password or the token's
-#                         PIN; it is only ever handed over as a file name
-#   QV_SIGN_TIMESTAMP_URL an RFC 3161 time-stamping server; without it the
-#                         signatures carry no time stamp and stop being valid
-#                         when the certificate expires
-#
-# --attach DIR builds this tree as above, attaches the signatures of the
-# published release DIR (DIR/signatures) to the unsigned files and exits 0
-# only when the results equal DIR's files byte for byte: it proves, without
-# the key, that DIR's signed files come from this commit.
-# --check DIR [CA-FILE] checks a release folder: each file's signature
-# (against CA-FILE, or this machine's trust store), SHA256SUMS, and that each
-# signed file without its signature has the unsigned sum that BUILD.txt
-# names. It names each file that fails and why.
+# --allow-dirty (QV_RELEASE_ALLOW_DIRTY=1) builds uncommitted changes too, in
+# a folder named qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist) and
+# --build (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release) move the
+# two folders. --attach builds this tree, attaches DIR's detached signatures
+# and exits 0 only when the results equal DIR's files byte for byte. --check
+# verifies DIR's signatures (against CA-FILE, or this machine's trust store),
+# its sums, and that each file without its signature has the unsigned sum in
+# BUILD.txt, naming each file that fails and why.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}

@@ -114,6 +114,7 @@ qv_sign() {
   [ -z "${QV_SIGN_PASS_FILE:-}" ] || key+=(-readpass "$QV_SIGN_PASS_FILE")
   [ -z "${QV_SIGN_TIMESTAMP_URL:-}" ] || key+=(-ts "$QV_SIGN_TIMESTAMP_URL")
   echo "== signing $in" >>"$log"
+  rm -f "$out" "$p7s"   # osslsigncode 2.9 will not overwrite a file
   if ! osslsigncode sign -h sha256 -n "Quarn QV" "${key[@]}" -in "$in" -out "$out" >>"$log" 2>&1 ||
      ! osslsigncode extract-signature -in "$out" -out "$p7s" >>"$log" 2>&1; then
     tail -n 10 "$log" >&2
