@@ -21,27 +21,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-extern "C" DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR, LPDWORD) {
-  record("GetFileVersionInfoSizeA");
+// Every query, ANSI or Unicode, is recorded under its name and answered
+// with 0: no size, FALSE for the others.
+static int refuse(const char* query) {
+  record(query);
   return 0;
 }
-extern "C" BOOL WINAPI GetFileVersionInfoA(LPCSTR, DWORD, DWORD, LPVOID) {
-  record("GetFileVersionInfoA");
-  return FALSE;
-}
-extern "C" BOOL WINAPI VerQueryValueA(LPCVOID, LPCSTR, LPVOID*, PUINT) {
-  record("VerQueryValueA");
-  return FALSE;
-}
-extern "C" DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) {
-  record("GetFileVersionInfoSizeW");
-  return 0;
-}
-extern "C" BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) {
-  record("GetFileVersionInfoW");
-  return FALSE;
-}
-extern "C" BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) {
-  record("VerQueryValueW");
-  return FALSE;
-}
+
+extern "C" DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR, LPDWORD) { return refuse("GetFileVersionInfoSizeA"); }
+extern "C" BOOL WINAPI GetFileVersionInfoA(LPCSTR, DWORD, DWORD, LPVOID) { return refuse("GetFileVersionInfoA"); }
+extern "C" BOOL WINAPI VerQueryValueA(LPCVOID, LPCSTR, LPVOID*, PUINT) { return refuse("VerQueryValueA"); }
+extern "C" DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) { return refuse("GetFileVersionInfoSizeW"); }
+extern "C" BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) { return refuse("GetFileVersionInfoW"); }
+extern "C" BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return refuse("VerQueryValueW"); }

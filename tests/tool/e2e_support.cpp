@@ -106,3 +106,103 @@ bool Launcher::GotClose() {
   WaitForSingleObject(process_.hProcess, 2000);
   return read_file(record_, "").find("WM_CLOSE") != std::string::npos;
 }
+
+struct BoxStyle {
+  std::vector<int> buttons;
+  int icon;
+};
+
+namespace {
+const BoxStyle kError = {{IDOK}, MB_ICONHAND};
+const BoxStyle kInformation = {{IDOK}, MB_ICONASTERISK};
+const BoxStyle kWarningRetryCancel = {{IDCANCEL, IDRETRY}, MB_ICONEXCLAMATION};
+
+// Pack names go in as bytes, the texts around them in the run's language.
+std::string with_pack(const char* english_before, const char* english_after, const char* russian_before,
+                      const char* russian_after, const std::string& pack) {
+  return russian_run() ? cp1251(russian_before) + pack + cp1251(russian_after)
+                       : english_before + pack + english_after;
+}
+}  // namespace
+
+ExpectedBox installed(const std::string& pack) {
+  return {"Quarn QV", with_pack("", " was successfully installed.", "Установка ", " успешно завершена.", pack),
+          &kInformation};
+}
+ExpectedBox save_failed(const std::string& pack) {
+  return {"Quarn QV",
+          with_pack("Installation of ", " failed: the settings file could not be saved.", "Не удалось установить ",
+                    ": не удалось сохранить файл настроек.", pack),
+          &kError};
+}
+ExpectedBox has_quote(const std::string& pack) {
+  return {"Quarn QV",
+          with_pack("Installation of ", " failed: a pack name must not contain quotation marks.",
+                    "Не удалось установить ", ": имя пакета не должно содержать кавычки.", pack),
+          &kError};
+}
+ExpectedBox wrong_command_line() {
+  return {"Quarn QV Internal Tool", expected_text("Wrong Command Line.", "Неверная командная строка."), &kError};
+}
+ExpectedBox close_game() {
+  return {"Quarn QV Update",
+          expected_text("Please close Quarn QV Game and retry.", "Пожалуйста, закройте игру и нажмите 'Повтор'"),
+          &kWarningRetryCancel};
+}
+ExpectedBox close_launcher() {
+  return {"Quarn QV Update",
+          expected_text("Please close QV_Launcher.exe and retry.",
+                        "Пожалуйста, закройте QV_Launcher.exe и нажмите 'Повтор'"),
+          &kWarningRetryCancel};
+}
+ExpectedBox start_failed() {
+  return {"Quarn QV Update",
+          expected_text("Cann't launch QV3_Update.exe. Try to launch it manually.",
+                        "Не удается запустить QV3_Update.exe. Попробуйте запустить его самостоятельно."),
+          &kError};
+}
+
+ExpectedBox text_only(ExpectedBox box) {
+  box.style = nullptr;
+  return box;
+}
+
+namespace {
+void expect_box(const BoxRecord& box, const ExpectedBox& expected) {
+  EXPECT_EQ(expected.text, box.text);
+  if (expected.style == nullptr) return;
+  EXPECT_EQ(expected.caption, box.caption);
+  EXPECT_EQ(expected.style->buttons, box.buttons);
+  EXPECT_EQ(expected.style->icon, box.icon)
+      << "icon of the box \"" << box.text << "\" (0x10 error, 0x30 warning, 0x40 information)";
+  EXPECT_FALSE(box.owned) << "box \"" << box.text << "\" has an owner window";
+  // Wine 8 ignores MB_TOPMOST; where the probe shows that, the style
+  // cannot be seen from outside and is not checked.
+  if (boxes_can_be_topmost()) {
+    EXPECT_TRUE(box.topmost) << "box \"" << box.text << "\" is not topmost";
+  }
+}
+}  // namespace
+
+void expect_ended(const ChildRun& run) {
+  ASSERT_TRUE(run.started) << "CreateProcessW failed with " << run.start_error;
+  ASSERT_TRUE(run.ended) << "the tool did not end";
+  EXPECT_EQ(1u, run.exit_code);
+}
+
+void expect_boxes(const ChildRun& run, const std::vector<ExpectedBox>& boxes) {
+  expect_ended(run);
+  ASSERT_EQ(boxes.size(), run.boxes.size());
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    SCOPED_TRACE("box " + std::to_string(i + 1));
+    expect_box(run.boxes[i], boxes[i]);
+  }
+}
+
+std::string updater_log(const ChildRun& run, const GameFolder& game, const char* updater) {
+  return wait_for_record(run, game.At(std::string(updater) + ".log"));
+}
+
+std::string handed_off(const GameFolder& game) {
+  return "command line: \"" + game.At(kDataUpdater) + "\" /SILENT\r\ndirectory: " + game.path() + "\r\n";
+}

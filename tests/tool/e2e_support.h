@@ -1,9 +1,12 @@
 // What the end-to-end tests of the maintenance tool need around the real
 // program: fresh game folders with the stand-ins, a run of the tool with its
-// boxes watched and answered, the launcher stand-in, and the expected texts
-// in the run's language.
+// boxes watched and answered, the launcher stand-in, and the boxes expected,
+// their texts in the run's language.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <string>
+#include <vector>
 
 #include "win_child.h"
 #include "win_files.h"
@@ -73,3 +76,59 @@ class Launcher {
   PROCESS_INFORMATION process_ = {};
   bool ready_ = false;
 };
+
+// Files of a game folder.
+inline constexpr char kSettings[] = "_QV3_Data\\Settings\\qel.ini";
+inline constexpr char kDefaults[] = "_QV3_Data\\Settings\\#default#qel.ini";
+inline constexpr char kDataUpdater[] = "_QV3_Data\\QV3_Update.exe";
+inline constexpr char kGameUpdater[] = "QV3_Update.exe";
+// What GameFolder::Read gives for a file that is not there.
+inline constexpr char kNone[] = "<missing>";
+
+// A user's settings file.
+inline const std::string kUserFile = "<Packs> = \"GrandPack_Rus\"\r\n<Language> = \"eng\"\r\n";
+
+// A saved settings file: the text and one NUL byte.
+inline std::string with_nul(const std::string& text) { return text + '\0'; }
+
+// The buttons and the icon of a kind of box.
+struct BoxStyle;
+
+// A box that the tool is to show: caption, text in the run's language, kind
+// (none: only the text is checked).
+struct ExpectedBox {
+  const char* caption;
+  std::string text;
+  const BoxStyle* style;
+};
+
+// The tool's boxes; pack names go in as bytes.
+ExpectedBox installed(const std::string& pack);
+ExpectedBox save_failed(const std::string& pack);
+ExpectedBox has_quote(const std::string& pack);
+ExpectedBox wrong_command_line();
+ExpectedBox close_game();
+ExpectedBox close_launcher();
+ExpectedBox start_failed();
+
+// A box checked by its text alone, where the case is about the text (and a
+// box as wide as the screen may show its icon where it cannot be read).
+ExpectedBox text_only(ExpectedBox box);
+
+// The tool started and ended with exit code 1.
+void expect_ended(const ChildRun& run);
+// The tool ended and showed exactly these boxes, in this order.
+void expect_boxes(const ChildRun& run, const std::vector<ExpectedBox>& boxes);
+
+// The record of the updater (the one in the data folder unless another is
+// named) once the tool's children are gone; "" when it did not run.
+std::string updater_log(const ChildRun& run, const GameFolder& game, const char* updater = kDataUpdater);
+
+// What the updater in the data folder records when the tool hands off to it.
+std::string handed_off(const GameFolder& game);
+
+// A parameterised case is named by its `name`.
+template <typename Case>
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}

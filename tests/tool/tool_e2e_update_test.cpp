@@ -1,0 +1,165 @@
+// The maintenance tool run for real under Wine and Xvfb without a switch:
+// the hand-off to the product's updater, moved into the data folder for an
+// old product, the waits while the game or the launcher still runs, and a
+// start that fails. A fresh game folder per case, every box read and
+// answered, then what the updater stand-in recorded.
+// The suite runs twice, in an English and in a Russian interface; the texts
+// are checked byte for byte in the run's language (e2e_support.h).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+// A hand-off without a box, in a fresh game folder with an updater in its
+// data folder: the product version, its library ("none": missing, "folder":
+// a folder of that name, so that the probe's open fails with access
+// denied), whether the game folder has an updater of its own, the
+// arguments; then whether that updater was moved into the data folder. The
+// updater in the data folder is always the one started.
+struct HandOffRun {
+  const char* name;
+  const char* product;
+  const char* library;
+  bool game_updater;
+  const char* arguments;
+  bool moved;
+};
+
+void PrintTo(const HandOffRun& run, std::ostream* out) { *out << run.name; }
+
+const HandOffRun kHandOffRuns[] = {
+    {"OldProductMovesTheUpdaterIntoTheDataFolderAndStartsItSilently", "3.7", "file", true, " update", true},
+    {"WithoutALibraryTheProductCountsAsOld", "3.7", "none", true, " update", true},
+    {"Product38KeepsTheUpdaterWhereItIs", "3.8", "file", true, " -p:NotASwitch", false},
+    {"Product310KeepsTheUpdaterWhereItIs", "3.10", "file", true, " -p:NotASwitch", false},
+    {"OldProductWithoutAnUpdaterInTheGameFolderStartsTheOneInTheDataFolder", "3.7", "file", false, "\t/p:tab",
+     false},
+    {"ALibraryDeniedForAnotherReasonThanSharingCountsAsFree", "3.8", "folder", false, " update", false},
+};
+
+class ToolHandOff : public testing::TestWithParam<HandOffRun> {};
+}  // namespace
+
+TEST_P(ToolHandOff, StartsTheUpdaterSilently) {
+  const HandOffRun& c = GetParam();
+  GameFolder game(c.product);
+  if (std::string(c.library) != "file") DeleteFileA(game.At("_QV3_.dll").c_str());
+  if (std::string(c.library) == "folder") make_folders(game.At("_QV3_.dll"));
+  // Another updater already in the data folder is overwritten when the
+  // game folder's is moved.
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  std::string game_copy;
+  if (c.game_updater) {
+    game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+    // An exe with bytes appended still runs; the mark tells the copies apart.
+    game_copy = game.Read(kGameUpdater) + "GAME-FOLDER-COPY";
+    game.Write(kGameUpdater, game_copy);
+  }
+  ChildRun run = run_tool(game.path(), c.arguments);
+  expect_boxes(run, {});
+  if (c.moved) {
+    EXPECT_FALSE(game.Exists(kGameUpdater));
+    EXPECT_EQ(game_copy, game.Read(kDataUpdater));
+  } else {
+    EXPECT_EQ(c.game_updater, game.Exists(kGameUpdater));
+    EXPECT_TRUE(game.Exists(kDataUpdater));
+  }
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
+}
+
+INSTANTIATE_TEST_SUITE_P(ToolUpdate, ToolHandOff, testing::ValuesIn(kHandOffRuns), case_name<HandOffRun>);
+
+TEST(ToolUpdate, AFailedStartShowsTheErrorBoxThenAsksExplorerToSelectTheUpdater) {
+  GameFolder game("3.8");
+  ChildRun run = run_tool(game.path(), " update");
+  expect_boxes(run, {start_failed()});
+  // The Explorer window that the tool opened stays after it: read its
+  // command line, then close it.
+  std::vector<std::string> explorers;
+  for (int i = 0; i < 100 && explorers.empty(); ++i) {
+    for (DWORD child : run.children) {
+      if (_stricmp(process_exe_name(child).c_str(), "explorer.exe") == 0) explorers.push_back(process_command_line(child));
+    }
+    if (explorers.empty()) Sleep(20);
+  }
+  end_processes(child_processes(run.process_id));
+  ASSERT_EQ(1u, explorers.size());
+  EXPECT_NE(std::string::npos, explorers[0].find("/select, \"" + game.At(kDataUpdater) + "\"")) << explorers[0];
+}
+
+namespace {
+struct WaitScript {
+  std::vector<int> answers;
+  Holder* releaseBefore = nullptr;  // let go of this file before the answer with index releaseAt
+  int releaseAt = -1;
+};
+
+int scripted_answer(void* context, int index, const BoxRecord&) {
+  WaitScript* script = static_cast<WaitScript*>(context);
+  if (index == script->releaseAt && script->releaseBefore != nullptr) script->releaseBefore->Release();
+  return index < static_cast<int>(script->answers.size()) ? script->answers[index] : IDCANCEL;
+}
+
+int end_launcher_then_retry(void* context, int, const BoxRecord&) {
+  static_cast<Launcher*>(context)->End();
+  return IDRETRY;
+}
+}  // namespace
+
+TEST(ToolUpdate, WhileTheGameHoldsItsLibraryEachProbeAsksUntilRetryFindsItFree) {
+  GameFolder game("3.8");
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  Holder game_running(game.At("_QV3_.dll"), "none");
+  ASSERT_TRUE(game_running.holding());
+  WaitScript script = {{IDRETRY, IDRETRY}, &game_running, 1};
+  ChildRun run = run_tool(game.path(), " update", scripted_answer, &script);
+  expect_boxes(run, {close_game(), close_game()});
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
+}
+
+TEST(ToolUpdate, ARunningLauncherHoldsItsProgramFileUntilItEnds) {
+  GameFolder game("3.8");
+  game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+  // Started from the game folder's QV_Launcher.exe, with a title that the
+  // tool does not close.
+  Launcher launcher(game.path(), "Quarn QV", game.At("QV_Launcher.exe").c_str());
+  ASSERT_TRUE(launcher.ready());
+  ChildRun run = run_tool(game.path(), " update", end_launcher_then_retry, &launcher);
+  expect_boxes(run, {close_launcher()});
+  EXPECT_EQ(handed_off(game), updater_log(run, game));
+}
+
+TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
+  {
+    SCOPED_TRACE("game wait");
+    GameFolder game("3.7");
+    game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+    Holder game_running(game.At("_QV3_.dll"), "none");
+    Holder launcher_running(game.At("QV_Launcher.exe"), "none");
+    ASSERT_TRUE(game_running.holding() && launcher_running.holding());
+    ChildRun run = run_tool(game.path(), " update", answer_cancel);
+    expect_boxes(run, {close_game()});
+    EXPECT_TRUE(game.Exists(kGameUpdater));
+    EXPECT_FALSE(game.Exists(kDataUpdater));
+    EXPECT_EQ("", updater_log(run, game));
+    EXPECT_EQ("", updater_log(run, game, kGameUpdater));
+  }
+  {
+    SCOPED_TRACE("launcher wait");
+    GameFolder game("3.7");
+    game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+    Holder launcher_running(game.At("QV_Launcher.exe"), "none");
+    ASSERT_TRUE(launcher_running.holding());
+    WaitScript script = {{IDRETRY, IDCANCEL}};
+    ChildRun run = run_tool(game.path(), " update", scripted_answer, &script);
+    expect_boxes(run, {close_launcher(), close_launcher()});
+    EXPECT_TRUE(game.Exists(kGameUpdater));
+    EXPECT_FALSE(game.Exists(kDataUpdater));
+    EXPECT_EQ("", updater_log(run, game, kGameUpdater));
+  }
+}
