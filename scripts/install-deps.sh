@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 or 13 machine lacks for building and testing both
 # deliverables: the i686 cross compiler, Wine with its 32-bit part, Xvfb for
-# the message box tests, the native test and fuzzing tools, and the Russian
-# locale used by the Russian-interface runs. Safe to run again: it only
+# the message box tests, the native test and fuzzing tools, the Russian
+# locale used by the Russian-interface runs, and openssl and osslsigncode for
+# the signed copies that the Windows tests check. Safe to run again: it only
 # installs packages that are missing.
 #
 # With the argument "vm" it also installs what the emulated machine of
@@ -56,7 +57,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
       cmake ninja-build g++ clang libclang-rt-dev clang-tidy
-      googletest libbenchmark-dev locales python3 python3-pefile git)
+      googletest libbenchmark-dev locales python3 python3-pefile git
+      openssl osslsigncode)
 for a in "$@"; do
   case $a in
     vm) pkgs+=(qemu-system-x86 debootstrap debian-archive-keyring e2fsprogs util-linux) ;;
