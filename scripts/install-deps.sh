@@ -4,8 +4,8 @@
 # the message box tests, the native test and fuzzing tools, the signing tools
 # (osslsigncode, and SoftHSM2 with OpenSSL's PKCS#11 engine for the tests of
 # signing through a token), and the Russian locale used by the
-# Russian-interface runs. Safe to run again: it only
-# installs packages that are missing.
+# Russian-interface runs. Safe to run again: it only installs packages that
+# are missing.
 #
 # With the argument "vm" it also installs what the emulated machine of
 # scripts/vm-run.sh needs (QEMU, debootstrap, e2fsprogs); the test and demo

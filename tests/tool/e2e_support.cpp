@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 
-std::string tool_exe_path() { return wine_path(QV_TOOL_EXE); }
+std::string tool_exe_path() {
+  const char* chosen = getenv("QV_TOOL_UNDER_TEST");
+  return wine_path(chosen != nullptr && *chosen != '\0' ? chosen : QV_TOOL_EXE);
+}
 std::string standin_path(const char* file_name) { return wine_path(QV_STANDIN_DIR) + "\\" + file_name; }
 
 bool russian_run() {

@@ -13,8 +13,10 @@
 #include "win_holder.h"
 #include "win_text.h"
 
-// Windows path of a file of the build.
+// Windows path of the tool under test: the Unix path in QV_TOOL_UNDER_TEST
+// (a signed copy), else the one this build made.
 std::string tool_exe_path();
+// Windows path of a stand-in of the build.
 std::string standin_path(const char* file_name);
 
 // True when this run checks the Russian texts (QV_EXPECT_UI=ru).
