@@ -34,7 +34,7 @@ flip_byte() {
   local file=$1 offset=$2 byte
   byte=$(od -An -tu1 -j "$offset" -N 1 "$file" | tr -d ' ')
   [ -n "$byte" ] || return 1
-  printf "\\$(printf '%03o' $((byte ^ 1)))" |
+  printf '%b' "\\$(printf '%03o' $((byte ^ 1)))" |
     dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
 }
 
