@@ -6,10 +6,11 @@
 # installs packages that are missing.
 #
 # With the argument "vm" it also installs what the emulated machine of
-# scripts/vm-run.sh needs (QEMU, debootstrap, e2fsprogs); the test and demo
-# scripts ask for it only on a machine that cannot run 32-bit Windows programs
-# directly (scripts/probe-win32.sh). With "root", what scripts/debian13-run.sh
-# needs to make and enter its Debian 13 root (debootstrap, util-linux).
+# scripts/vm-run.sh needs (debvm, QEMU, the SSH client, e2fsprogs); the test
+# and demo scripts ask for it only on a machine that cannot run 32-bit Windows
+# programs directly (scripts/probe-win32.sh). With "root", what
+# scripts/debian13-run.sh needs to make and enter its Debian 13 root
+# (mmdebstrap, squashfs-tools, util-linux).
 #
 # One package list serves Debian 12 and 13: where Debian has an unversioned
 # name (libclang-rt-dev, not libclang-rt-14-dev) it is the one used. It says
@@ -59,8 +60,8 @@ pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
       googletest libbenchmark-dev locales python3 python3-pefile git)
 for a in "$@"; do
   case $a in
-    vm) pkgs+=(qemu-system-x86 debootstrap debian-archive-keyring e2fsprogs util-linux) ;;
-    root) pkgs+=(debootstrap debian-archive-keyring util-linux) ;;
+    vm) pkgs+=(debvm mmdebstrap qemu-system-x86 openssh-client debian-archive-keyring e2fsprogs util-linux) ;;
+    root) pkgs+=(mmdebstrap squashfs-tools debian-archive-keyring util-linux) ;;
     *) echo "install-deps: unknown argument '$a' (vm, root)"; exit 2 ;;
   esac
 done
