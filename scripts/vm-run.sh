@@ -109,7 +109,10 @@ while (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 2
 # With SMAP on, every 32-bit Wine process dies at once under this emulation (a
 # kernel oops on its return to user mode), so SMAP and SMEP are off; and no
 # KVM, since where /dev/kvm exists but does not work, QEMU would abort.
-qemu=(-snapshot -no-reboot -cpu max,-smap,-smep -machine accel=tcg -smp "$cpus" -m "$memory")
+# The kernel's command line is debvm-run's, quiet (the serial console is slow
+# under emulation) and without the mitigations, which cost much there.
+qemu=(-snapshot -no-reboot -cpu max,-smap,-smep -machine accel=tcg -smp "$cpus" -m "$memory"
+  -append "root=LABEL=debvm rw console=ttyS0 quiet mitigations=off")
 [ ! -f "$run/scratch.img" ] || qemu+=(-drive "file=$run/scratch.img,format=raw,if=virtio,snapshot=off")
 for i in "${!shares[@]}"; do qemu+=(-virtfs "local,path=${shares[i]},mount_tag=qv$i,security_model=none,id=qv$i"); done
 qv_say "booting the guest (Debian $QV_VM_DEBIAN, Wine $(sed 's/[~+-].*//' "$guest/wine-version"); QEMU x86-64, no KVM, $cpus CPUs, $memory MB), then: $*"
