@@ -61,15 +61,12 @@ qv_job() {
   shift && printf '%q ' "$@"
 }
 
-# Runs this script again with --inside ARG... in a PID namespace (and the
-# unshare OPTIONS before --) and exits with its status. All in it ends when
-# this script is stopped or killed: the namespace's first process dies with it.
+# Runs this script again with --inside ARG... in PID and mount namespaces of
+# its own and exits with its status. All in them ends when this script is
+# stopped or killed: the namespace's first process dies with it.
 qv_in_namespace() {
-  local opts=() pid
-  while [ "$1" != -- ]; do opts+=("$1") && shift; done
-  { : <&0; } 2>/dev/null || exec </dev/null
-  setpriv --pdeathsig KILL unshare --pid --fork --kill-child "${opts[@]}" bash "$0" --inside "${@:2}" <&0 &
-  pid=$!
+  setpriv --pdeathsig KILL unshare --pid --fork --kill-child --mount --propagation private bash "$0" --inside "$@" <&0 &
+  local pid=$!
   trap 'kill -KILL $pid 2>/dev/null; exit 130' INT
   trap 'kill -KILL $pid 2>/dev/null; exit 143' TERM HUP
   wait $pid

@@ -58,4 +58,4 @@ trap 'rm -rf --one-file-system "$run"' EXIT
 qv_job PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM="${TERM:-dumb}" \
   QV_IN_ROOT=debian13 QV_NO_VM=1 -- "$@" >"$run/job.sh"
 qv_say "running in the $([ "$fresh" = 1 ] && echo bare Debian 13 root || echo "Debian 13 root, with the project's packages"): $*"
-qv_in_namespace --mount --propagation private -- "$run" "$qv_entry/root.squashfs" "${qv_shares[@]}"
+qv_in_namespace "$run" "$qv_entry/root.squashfs" "${qv_shares[@]}"

@@ -19,11 +19,8 @@ mkdir -p "${QV_BUILD_DIR:-$root/build}/vm" && build=$(cd "${QV_BUILD_DIR:-$root/
 run=$build/vm/run qv_who=vm qv_log=$build/vm/make-guest.log
 # shellcheck source=debian-root.sh
 source "$root/scripts/debian-root.sh"
-case ${QV_VM_DEBIAN:=12} in
-  12) suite=bookworm ;;
-  13) suite=trixie ;;
-  *) qv_fail "QV_VM_DEBIAN is 12 (the default) or 13, not '$QV_VM_DEBIAN'" ;;
-esac
+declare -A suites=([12]=bookworm [13]=trixie)
+suite=${suites[${QV_VM_DEBIAN:=12}]:-} && [ -n "$suite" ] || qv_fail "QV_VM_DEBIAN is 12 (the default) or 13, not '$QV_VM_DEBIAN'"
 
 # The guest. The generic kernel: debvm's default, the cloud kernel, has no
 # 9p. debvm-create makes the tree, and mkfs.ext4 the image with the label
@@ -41,40 +38,39 @@ make_guest() {
     mkfs.ext4 -q -L debvm -d "$1/tree" "$1/guest.ext4" && rm -rf --one-file-system "$1/tree"
 }
 
-if [ "${1:-}" != --inside ]; then
-  scratch=()
-  while [ "${1:-}" = --scratch ]; do
-    [ -n "${2:-}" ] && mkdir -p "$2" && scratch+=("$(cd "$2" && pwd -P)") || qv_fail "--scratch needs a folder"
-    shift 2
-  done
-  [ $# -gt 0 ] || { echo "usage: bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]..."; exit 2; }
+[ "${1:-}" != --inside ] || { guest=$2 && shift 2; }
+scratch=()
+while [ "${1:-}" = --scratch ]; do
+  [ -n "${2:-}" ] && mkdir -p "$2" && scratch+=("$(cd "$2" && pwd -P)") || qv_fail "--scratch needs a folder"
+  shift 2
+done
+[ $# -gt 0 ] || { echo "usage: bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]..."; exit 2; }
+qv_share_folders "$root" "$build"
+if [ -z "${guest:-}" ]; then
   hash debvm-create debvm-run debvm-waitssh ssh mkfs.ext4 setpriv 2>/dev/null ||
     qv_fail "debvm, QEMU or ssh is missing: install what the emulated machine needs with: bash scripts/install-deps.sh vm"
   [ "$(id -u)" = 0 ] || qv_fail "making the guest needs root (mmdebstrap)"
-  qv_share_folders "$root" "$build"
   qv_cached "debvm-guest$QV_VM_DEBIAN" "$(declare -p suite packages; declare -f make_guest)" make_guest
-  rm -rf "$run" && mkdir -p "$run" && printf '%s\0' "${qv_shares[@]}" >"$run/shares" || qv_fail "cannot make $run"
+  rm -rf "$run" && mkdir -p "$run" || qv_fail "cannot make $run"
   {
-    echo 'modprobe 9pnet_virtio'
-    for i in "${!qv_shares[@]}"; do
-      printf 'mkdir -p %q && mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose qv%d %q || exit 1\n' \
-        "${qv_shares[i]}" "$i" "${qv_shares[i]}"
-    done
-    ((${#scratch[@]} == 0)) || echo 'mkdir -p /mnt/scratch && mount LABEL=qv-scratch /mnt/scratch || exit 1'
-    for i in "${!scratch[@]}"; do
-      printf 'mkdir -p /mnt/scratch/%d %q && mount --bind /mnt/scratch/%d %q || exit 1\n' "$i" "${scratch[i]}" "$i" "${scratch[i]}"
-    done
+    declare -p qv_shares scratch
+    cat <<'JOB'
+modprobe 9pnet_virtio && mkdir -p /mnt/scratch || exit 1
+for i in "${!qv_shares[@]}"; do mkdir -p "${qv_shares[i]}" &&
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose "qv$i" "${qv_shares[i]}" || exit 1; done
+((${#scratch[@]} == 0)) || mount LABEL=qv-scratch /mnt/scratch || exit 1
+for i in "${!scratch[@]}"; do mkdir -p "/mnt/scratch/$i" "${scratch[i]}" && mount --bind "/mnt/scratch/$i" "${scratch[i]}" || exit 1; done
+JOB
     qv_job QV_IN_VM=1 TERM=dumb -- "$@"
     echo '2>&1; status=$?; sync; exit $status'
   } >"$run/job.sh"
   ((${#scratch[@]} == 0)) || { truncate -s 16G "$run/scratch.img" && mkfs.ext4 -q -L qv-scratch "$run/scratch.img"; } ||
     qv_fail "mkfs.ext4 could not make the scratch disk in $run"
-  qv_in_namespace -- "$qv_entry" "$@"
+  qv_in_namespace "$qv_entry" "$@"
 fi
 
 # In the run's PID namespace: boots the guest, waits for SSH on a free port.
-guest=$2 cpus=${QV_VM_CPUS:-2} memory=${QV_VM_MEMORY:-4096} port=$((20000 + RANDOM % 20000))
-shift 2
+cpus=${QV_VM_CPUS:-2} memory=${QV_VM_MEMORY:-4096} port=$((20000 + RANDOM % 20000))
 while (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 20000)); done
 # With SMAP on, every 32-bit Wine process dies at once under this emulation (a
 # kernel oops on its return to user mode), so SMAP and SMEP are off; no KVM,
@@ -83,8 +79,7 @@ while (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 2
 qemu=(-snapshot -no-reboot -cpu max,-smap,-smep -machine accel=tcg -smp "$cpus" -m "$memory"
   -append "root=LABEL=debvm rw console=ttyS0 quiet mitigations=off")
 [ ! -f "$run/scratch.img" ] || qemu+=(-drive "file=$run/scratch.img,format=raw,if=virtio,snapshot=off")
-mapfile -d '' shares <"$run/shares"
-for i in "${!shares[@]}"; do qemu+=(-virtfs "local,path=${shares[i]},mount_tag=qv$i,security_model=none,id=qv$i"); done
+for i in "${!qv_shares[@]}"; do qemu+=(-virtfs "local,path=${qv_shares[i]},mount_tag=qv$i,security_model=none,id=qv$i"); done
 qv_say "booting the guest (Debian $QV_VM_DEBIAN, Wine $(sed 's/[~+-].*//' "$guest/wine-version"); QEMU x86-64, no KVM, $cpus CPUs, $memory MB), then: $*"
 TMPDIR=$run debvm-run -i "$guest/guest.ext4" -s "$port" -- "${qemu[@]}" </dev/null >"$run/console.log" 2>&1 &
 vm=$! start=$SECONDS
