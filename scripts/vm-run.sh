@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
 # Runs a command of this work tree in an emulated machine, for machines that
 # run no 32-bit code: a Debian 12 guest with 32-bit Wine, Xvfb and CTest
-# (QV_VM_DEBIAN=13: Debian 13), made by debvm-create into the cache of
+# (QV_VM_DEBIAN=13: Debian 13) made by debvm-create into the cache of
 # scripts/debian-root.sh, booted by debvm-run (no KVM) on a snapshot of its
-# disk in a PID namespace that ends with the run. It sees the work tree, build
-# and git folders at the same paths (9p); the command reaches it over SSH, its
-# output live, its exit status this script's. QV_*, CI and the locale pass on.
-#
+# disk in a PID namespace that ends with the run, the work tree, build and git
+# folders at the same paths (9p). The command goes over SSH; its output comes
+# live, its exit status is this script's; QV_*, CI and the locale pass on.
 #   bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]...
-#
 # --scratch DIR: a folder on an ext4 disk made for the run (Wine keeps DOS
 # attributes in extended attributes, which 9p drops). Logs in <build>/vm.
-# Environment: QV_BUILD_DIR, QV_VM_TIMEOUT (3600 s), QV_VM_BOOT_TIMEOUT (600
-# s), QV_VM_MEMORY (4096 MB), QV_VM_CPUS (2).
+# QV_BUILD_DIR, QV_VM_TIMEOUT (3600 s), QV_VM_BOOT_TIMEOUT (600 s),
+# QV_VM_MEMORY (4096 MB), QV_VM_CPUS (2).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd -P)
 mkdir -p "${QV_BUILD_DIR:-$root/build}/vm" && build=$(cd "${QV_BUILD_DIR:-$root/build}" && pwd -P)
@@ -22,10 +20,9 @@ source "$root/scripts/debian-root.sh"
 declare -A suites=([12]=bookworm [13]=trixie)
 suite=${suites[${QV_VM_DEBIAN:=12}]:-} && [ -n "$suite" ] || qv_fail "QV_VM_DEBIAN is 12 (the default) or 13, not '$QV_VM_DEBIAN'"
 
-# The guest. The generic kernel: debvm's default, the cloud kernel, has no
-# 9p. debvm-create makes the tree, and mkfs.ext4 the image with the label
-# debvm-run boots: its own ext4 step, genext2fs in Debian 12's debvm, takes
-# over a quarter of an hour for these 2.4 GB.
+# The guest, with the generic kernel (debvm's default, the cloud one, has no
+# 9p). debvm-create makes the tree and mkfs.ext4 the image debvm-run boots:
+# Debian 12's debvm makes it with genext2fs, which crawls on these 2.4 GB.
 packages=linux-image-amd64,wine,wine32:i386,xvfb,xauth,locales,cmake,python3,python3-pefile,imagemagick,procps
 make_guest() {
   local sources
