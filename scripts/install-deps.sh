@@ -1,25 +1,19 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 or 13 machine lacks for building and testing both
-# deliverables: the i686 cross compiler, Wine with its 32-bit part, Xvfb for
-# the message box tests, the native test and fuzzing tools, the signing tools
-# (osslsigncode, and SoftHSM2 with OpenSSL's PKCS#11 engine for the tests of
-# signing through a token), and the Russian locale used by the
-# Russian-interface runs. Safe to run again: it only installs packages that
-# are missing.
+# Installs what a fresh Debian 12 or 13 machine lacks for building and testing
+# both deliverables: the i686 cross compiler, 32-bit Wine, Xvfb, the native
+# test and fuzzing tools, the signing tools (osslsigncode; SoftHSM2 and
+# OpenSSL's PKCS#11 engine for the tests of signing through a token), the
+# Russian locale. Only what is missing; one package list (unversioned names
+# such as libclang-rt-dev) for Debian 12 and 13, and on another release it
+# says that is untested and goes on.
 #
-# With the argument "vm" it also installs what the emulated machine of
-# scripts/vm-run.sh needs (QEMU, debootstrap, e2fsprogs); the test and demo
-# scripts ask for it only on a machine that cannot run 32-bit Windows programs
-# directly (scripts/probe-win32.sh). With "root", what scripts/debian13-run.sh
-# needs to make and enter its Debian 13 root (debootstrap, util-linux).
+# "vm": also what scripts/vm-run.sh needs (debvm, QEMU, ssh), asked for only
+# where scripts/probe-win32.sh says 32-bit Windows programs cannot run here;
+# "root": what scripts/debian13-run.sh needs (mmdebstrap, squashfs-tools).
 #
-# One package list serves Debian 12 and 13: where Debian has an unversioned
-# name (libclang-rt-dev, not libclang-rt-14-dev) it is the one used. It says
-# which Debian release it found; another release is untested, and it goes on.
-#
-# It prints one line per step; what apt and locale-gen say goes to a log,
-# <build>/install-deps.log (QV_BUILD_DIR, default build/ in the work tree),
-# whose last 40 lines are printed when a step fails.
+# One line per step; what apt and locale-gen say goes to
+# <build>/install-deps.log (QV_BUILD_DIR, default build), whose last 40 lines
+# are printed when a step fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 log=${QV_BUILD_DIR:-$root/build}/install-deps.log
@@ -62,8 +56,8 @@ pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
       openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
 for a in "$@"; do
   case $a in
-    vm) pkgs+=(qemu-system-x86 debootstrap debian-archive-keyring e2fsprogs util-linux) ;;
-    root) pkgs+=(debootstrap debian-archive-keyring util-linux) ;;
+    vm) pkgs+=(debvm mmdebstrap qemu-system-x86 openssh-client debian-archive-keyring e2fsprogs util-linux) ;;
+    root) pkgs+=(mmdebstrap squashfs-tools debian-archive-keyring util-linux) ;;
     *) echo "install-deps: unknown argument '$a' (vm, root)"; exit 2 ;;
   esac
 done

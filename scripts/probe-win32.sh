@@ -1,25 +1,18 @@
 #!/usr/bin/env bash
-# Can this machine run the 32-bit Windows build directly? Builds a tiny 32-bit
-# Windows program of ours (scripts/probe-win32.c) and runs it under Wine, in a
-# prefix of its own under the build folder, within a time limit. Some
-# machines run no 32-bit x86 code at all (the kernel's 32-bit emulation is off):
-# there Wine fails at once ("Exec format error"), or, with an emulator
-# registered for such programs, may crash or hang; only a program that really
-# ran and answered counts. Prints one line with the answer.
+# Can this machine run the 32-bit Windows build directly? Runs a tiny 32-bit
+# Windows program of ours (scripts/probe-win32.c) under Wine in a prefix of its
+# own, within QV_PROBE_SECONDS (60); only a program that really ran and
+# answered counts (where the kernel runs no 32-bit code, Wine fails at once,
+# or with an emulator registered may crash or hang). A tiny 32-bit Linux
+# program tells that kernel apart from a Wine that fails. Prints one line; the
+# answer ("directly (Wine 8.0)" or "emulated: <why>") stays in
+# BUILD_DIR/probe/result, the program in BUILD_DIR/probe/qv_probe.exe (see
+# qv_wine_hold_desktop in wine-env.sh).
 #
 #   bash scripts/probe-win32.sh [BUILD_DIR]
 #
-# Exit code 0: run the Windows programs here, directly under Wine; 1: run them
-# in the emulated machine (scripts/vm-run.sh). QV_VM=1 answers 1 without
-# running the program, so that the emulated path can be tried on any machine;
-# QV_PROBE_SECONDS (default 60) is the time limit. The program stays in
-# BUILD_DIR/probe/qv_probe.exe (see qv_wine_hold_desktop in wine-env.sh).
-#
-# It tells the two reasons for the emulated path apart: a kernel that runs no
-# 32-bit code (a tiny 32-bit Linux program fails with "Exec format error"),
-# and a Wine that fails on a machine that does. BUILD_DIR/probe/result keeps
-# the answer in one line, "directly (Wine 8.0)" or "emulated: <why>", for the
-# scripts' summaries.
+# Exit code 0: run the Windows programs here; 1: in the emulated machine
+# (scripts/vm-run.sh). QV_VM=1 answers 1 without running anything.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${QV_BUILD_DIR:-$root/build}}

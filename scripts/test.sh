@@ -1,24 +1,18 @@
 #!/usr/bin/env bash
 # The one command that takes a fresh Debian 12 or 13 machine to a full test
-# run: installs what is missing, builds the native core under ASan/UBSan and the
-# Windows build, runs every test (Windows tests under Wine and Xvfb), checks
-# that the deliverables build reproducibly, runs clang-tidy and a bounded
-# fuzz run. Ends with a line saying where the Windows tests ran ("directly"
-# or "in the emulated machine", with the Wine that ran them, or why they were
-# left out) and then the line "tests: N passed, N failed", kept plain so that
-# CI can read it; the same facts go to <build>/test-summary for .ci/run.
+# run: installs what is missing, builds the native core under ASan/UBSan and
+# the Windows build, runs every test (Windows tests under Wine and Xvfb:
+# directly where scripts/probe-win32.sh says they can run here, else in the
+# emulated machine of scripts/vm-run.sh, in the background while the rest
+# runs here), checks the release builds reproducibly, runs clang-tidy and a
+# bounded fuzz run. Ends with a line saying where the Windows tests ran and
+# under which Wine (or why they were left out), then "tests: N passed, N
+# failed"; the same facts go to <build>/test-summary for .ci/run.
 #
-# The Windows tests run directly under Wine where this machine runs 32-bit
-# Windows programs (scripts/probe-win32.sh), otherwise inside an emulated
-# machine (scripts/vm-run.sh), in the background while the release,
-# clang-tidy and fuzzing run here; everything else runs here.
-#
-# Environment: QV_FUZZ_SECONDS (default 60), QV_SKIP_INSTALL=1 to skip the
-# package check, QV_QUICK=1 to skip the reproducibility build, clang-tidy and
-# fuzzing, QV_VM=1 to run the Windows tests in the emulated machine anyway,
-# QV_NO_VM=1 never to take the emulated path (the Debian 13 root of
-# scripts/debian13-run.sh sets it): where the Windows programs cannot run
-# here, their tests are then left out, and the summary says so.
+# Environment: QV_FUZZ_SECONDS (default 60), QV_SKIP_INSTALL=1 (no package
+# check), QV_QUICK=1 (no release, clang-tidy, fuzzing), QV_VM=1 (the emulated
+# machine anyway), QV_NO_VM=1 (never; scripts/debian13-run.sh sets it: the
+# Windows tests are then left out where they cannot run here).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
