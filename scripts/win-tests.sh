@@ -22,6 +22,7 @@ source "$root/scripts/wine-env.sh" "$build/wine" stop-on-exit
 # The program that holds Wine's desktop (see wine-env.sh) comes from the probe.
 holder=$build/probe/qv_probe.exe
 [ -f "$holder" ] || bash "$root/scripts/probe-win32.sh" "$build" >/dev/null
+[ -f "$holder" ] || { echo "win-tests: FAILED: no $holder, which holds Wine's desktop (build it where mingw-w64 is: bash scripts/probe-win32.sh $build)"; exit 1; }
 # xvfb-run is a POSIX shell script, which drops exported bash functions: their
 # definitions go along in the command itself. It runs in the background so
 # that a signal to this script is acted on at once.
