@@ -1,19 +1,13 @@
-# Authenticode signing for scripts/release.sh, sourced by it: the check of
-# the signing input from the environment (QV_SIGN_CERT, QV_SIGN_KEY,
-# QV_SIGN_PKCS11_MODULE, QV_SIGN_PASS_FILE, QV_SIGN_TIMESTAMP_URL; see
-# release.sh), made before anything is built, and the signing of one file.
-# The password or PIN only ever goes to openssl and osslsigncode as a file
-# name, never on a command line.
+# Authenticode signing for scripts/release.sh (sourced): the check of the
+# signing input (QV_SIGN_*, see README "Signing"), made before anything is
+# built, and the signing of a file. The password or PIN goes to openssl and
+# osslsigncode only as a file name, never on a command line.
 
-# Sets sign (1 or 0), qv_key_kind (pkcs12, pem or pkcs11), qv_signer (the
-# certificate's subject) and qv_signer_fingerprint; returns 1, with a message
-# naming the cause, on a missing or unreadable file, a wrong password or PIN,
-# a key that does not match the certificate, a certificate that has expired,
-# is not yet valid or may not sign code, or a time-stamping server that does
-# not answer.
+# Sets sign (1/0), qv_key_kind (pkcs12, pem, pkcs11), qv_signer and
+# qv_signer_fingerprint; returns 1 with a message naming the cause of bad input.
 qv_check_sign_input() {
   local cert=${QV_SIGN_CERT:-} key=${QV_SIGN_KEY:-} pass=${QV_SIGN_PASS_FILE:-} url=${QV_SIGN_TIMESTAMP_URL:-}
-  local passin=() engine=() cert_pub key_pub not_before eku err
+  local passin=() cert_pub key_pub not_before eku err
   sign=0
   if [ -z "$key" ]; then
     [ -z "$cert" ] || { echo "release: FAILED: QV_SIGN_CERT is set but QV_SIGN_KEY is not: name the key to sign with" >&2; return 1; }
@@ -23,8 +17,7 @@ qv_check_sign_input() {
   sign=1
   bad() { echo "release: FAILED: $*" >&2; return 1; }
   command -v osslsigncode >/dev/null || bad "osslsigncode is missing (bash scripts/install-deps.sh installs it)" || return
-  [ -n "$cert" ] || bad "QV_SIGN_CERT must name the publisher's certificate chain (PEM)" || return
-  [ -r "$cert" ] && [ -f "$cert" ] || bad "cannot read the certificate QV_SIGN_CERT=$cert" || return
+  [ -n "$cert" ] && [ -r "$cert" ] && [ -f "$cert" ] || bad "cannot read the certificate QV_SIGN_CERT=$cert" || return
   if [ -n "$pass" ]; then
     [ -r "$pass" ] && [ -f "$pass" ] || bad "cannot read the password file QV_SIGN_PASS_FILE=$pass" || return
     passin=(-passin "file:$pass")
@@ -33,11 +26,9 @@ qv_check_sign_input() {
   case $key in
     pkcs11:*)
       qv_key_kind=pkcs11
-      [ -n "${QV_SIGN_PKCS11_MODULE:-}" ] || bad "a PKCS#11 key needs QV_SIGN_PKCS11_MODULE, the token's module" || return
-      [ -r "$QV_SIGN_PKCS11_MODULE" ] || bad "cannot read the PKCS#11 module QV_SIGN_PKCS11_MODULE=$QV_SIGN_PKCS11_MODULE" || return
+      [ -r "${QV_SIGN_PKCS11_MODULE:-}" ] || bad "cannot read the token's module QV_SIGN_PKCS11_MODULE=${QV_SIGN_PKCS11_MODULE:-}" || return
       [ -n "$pass" ] || bad "a PKCS#11 key needs QV_SIGN_PASS_FILE, a file holding the token's PIN" || return
-      engine=(-engine pkcs11 -inform engine)
-      key_pub=$(PKCS11_MODULE_PATH=$QV_SIGN_PKCS11_MODULE openssl pkey "${engine[@]}" -in "$key" "${passin[@]}" -pubout 2>"$err")
+      key_pub=$(PKCS11_MODULE_PATH=$QV_SIGN_PKCS11_MODULE openssl pkey -engine pkcs11 -inform engine -in "$key" "${passin[@]}" -pubout 2>"$err")
       [ -n "$key_pub" ] || bad "cannot use the key $key on the token: $(qv_openssl_why "$err")" || return ;;
     *)
       [ -r "$key" ] && [ -f "$key" ] || bad "cannot read the key QV_SIGN_KEY=$key" || return
@@ -74,7 +65,7 @@ qv_check_sign_input() {
   echo "release: signing with the $qv_key_kind key $key as $qv_signer"
 }
 
-# openssl's reason from its error output FILE, in a few words.
+# openssl's reason from its error output FILE (removed), in a few words.
 qv_openssl_why() {
   if grep -qiE 'mac verify failure|invalid password|bad decrypt|PIN incorrect|pin.*(invalid|locked)|Login failed|maybe wrong password' "$1"; then
     echo "wrong password or PIN (QV_SIGN_PASS_FILE)"
@@ -84,8 +75,7 @@ qv_openssl_why() {
   rm -f "$1"
 }
 
-# Sends the server URL a time-stamp request; sets qv_why when it gets no
-# time-stamp response.
+# Sends URL a time-stamp request; sets qv_why when no time-stamp reply comes.
 qv_timestamp_answers() {
   qv_why=$(openssl ts -query -digest "$(printf '%064d' 0)" -sha256 -cert 2>&1 |
     timeout 30 python3 -c '
@@ -102,8 +92,8 @@ except Exception as e:
   return 1
 }
 
-# Signs IN into OUT (SHA-256, with the time stamp when a server is named) and
-# extracts its detached signature to P7S; osslsigncode's words go to LOG.
+# Signs IN into OUT (SHA-256, time-stamped when a server is named), its detached
+# signature to P7S; osslsigncode's words go to LOG.
 qv_sign() {
   local in=$1 out=$2 p7s=$3 log=$4 key=()
   case $qv_key_kind in
