@@ -44,25 +44,13 @@ copy_extensions = none
 [anything]
 commonName = supplied
 organizationName = optional
-[codeSigning]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[timeStamping]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = critical, timeStamping
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[serverAuth]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
 EOF
+  # One extension section per extended key usage, named after it.
+  local eku
+  for eku in codeSigning "critical, timeStamping" serverAuth; do
+    printf '[%s]\nbasicConstraints = critical, CA:FALSE\nkeyUsage = critical, digitalSignature\n' "${eku#critical, }"
+    printf 'extendedKeyUsage = %s\nsubjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid\n' "$eku"
+  done >>"$dir/ca.cnf"
   openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 30 -keyout "$dir/ca.key" -out "$dir/ca.pem" \
     -subj "/O=Quarn QV test/CN=Quarn QV Test Root CA" \
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
