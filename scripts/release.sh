@@ -29,6 +29,8 @@ mode=release
 usage="usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] | --attach DIR [--allow-dirty] [--build DIR] | --check DIR [CA-FILE]"
 fail() { echo "release: FAILED: $*" >&2; exit 1; }
 names=(QV_InternalTool.exe QV_PLUGIN.dll)
+# shellcheck source=sign.sh
+source "$root/scripts/sign.sh"
 
 while [ $# -gt 0 ]; do
   case $1 in
@@ -65,7 +67,7 @@ if [ "$mode" = check ]; then
     if [ -f "$p7s" ]; then
       osslsigncode verify "${trust[@]}" -in "$file" >"$scratch/verify" 2>&1 ||
         { problem "its signature does not verify ($(sed -n 's/.*Calculated message digest.*MISMATCH.*/the file changed after signing/p; s/.*\(Verify error: .*\)/\1/p' "$scratch/verify" | head -n 1))"; continue; }
-      osslsigncode extract-signature -in "$file" -out "$scratch/$f.p7s" >/dev/null 2>&1 &&
+      qv_extract "$file" "$scratch/$f.p7s" 2>/dev/null &&
         cmp -s "$scratch/$f.p7s" "$p7s" || problem "its signature is not signatures/$f.p7s"
       osslsigncode remove-signature -in "$file" -out "$scratch/$f" >/dev/null 2>&1 && file=$scratch/$f ||
         problem "its signature cannot be removed"
@@ -110,8 +112,6 @@ if [ "$mode" = attach ]; then
   sign=0
   [ ! -d "$published/signatures" ] || sign=1
 else
-  # shellcheck source=sign.sh
-  source "$root/scripts/sign.sh"
   qv_check_sign_input || exit 1
 fi
 
@@ -159,12 +159,8 @@ if [ "$mode" = attach ]; then
   for f in "$tool" "$plugin"; do
     n=${f##*/}
     if [ "$sign" = 1 ]; then
-      # attach-signature also verifies the result against this machine's
-      # trust store, and fails where that does not know the publisher: what
-      # counts here is the bytes.
-      osslsigncode attach-signature -sigin "$published/signatures/$n.p7s" -in "$f" -out "$signed/$n" \
-        >"$builds/attach-$n.log" 2>&1
-      [ -s "$signed/$n" ] || fail "cannot attach $published/signatures/$n.p7s to $n (log $builds/attach-$n.log)"
+      qv_attach "$published/signatures/$n.p7s" "$f" "$signed/$n" "$builds/attach-$n.log" ||
+        fail "cannot attach $published/signatures/$n.p7s to $n (log $builds/attach-$n.log)"
     else
       cp "$f" "$signed/$n"
     fi

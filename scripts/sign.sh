@@ -106,9 +106,28 @@ qv_sign() {
   echo "== signing $in" >>"$log"
   rm -f "$out" "$p7s"   # osslsigncode 2.9 will not overwrite a file
   if ! osslsigncode sign -h sha256 -n "Quarn QV" "${key[@]}" -in "$in" -out "$out" >>"$log" 2>&1 ||
-     ! osslsigncode extract-signature -in "$out" -out "$p7s" >>"$log" 2>&1; then
+     ! qv_extract "$out" "$p7s" >>"$log" 2>&1; then
     tail -n 10 "$log" >&2
     echo "release: FAILED: signing ${in##*/} (log $log)" >&2
     return 1
   fi
+}
+
+# The signature of the signed file IN as a detached PKCS#7 file in DER, OUT:
+# osslsigncode 2.5 extracts it with the PE certificate table's header, 2.9
+# without, so it is taken as PEM and converted.
+qv_extract() {
+  rm -f "$2.pem" && osslsigncode extract-signature -pem -in "$1" -out "$2.pem" >/dev/null &&
+    openssl pkcs7 -in "$2.pem" -outform DER -out "$2" && rm -f "$2.pem"
+}
+
+# Attaches the detached signature P7S to IN, giving OUT; osslsigncode's words
+# go to LOG. Its check of the result is against the certificates the signature
+# itself carries (a machine may have no trust store): what counts is the bytes.
+qv_attach() {
+  local p7s=$1 in=$2 out=$3 log=$4
+  rm -f "$out" && openssl pkcs7 -inform DER -in "$p7s" -out "$log.pem" >"$log" 2>&1 &&
+    openssl pkcs7 -in "$log.pem" -print_certs -out "$log.certs" >>"$log" 2>&1 || return 1
+  osslsigncode attach-signature -CAfile "$log.certs" -TSA-CAfile "$log.certs" -sigin "$log.pem" -in "$in" -out "$out" >>"$log" 2>&1
+  [ -s "$out" ]
 }
