@@ -1,29 +1,14 @@
 #!/usr/bin/env bash
-# The maintenance tool at work, from a fresh machine: installs what is
-# missing, builds the tool and its stand-ins (Windows build in build/win),
-# then runs QV_InternalTool.exe under Wine and Xvfb on a copy of the sample
-# game folder (samples/game):
-#   1. " /p:GrandPack_Rus"  registers a content pack (the launcher window is
-#                           closed first);
-#   2. " /l:rus"            switches the language;
-#   3. " update"            hands off to the stand-in updater;
-#   4. the pack registration once more under a Russian interface.
-# It prints qel.ini after each step and the caption, text and buttons of
-# every box (answering each itself), and saves a PNG of every box in
-# out/demo/. At its end it runs scripts/demo-plugin.sh when that exists.
-#
-# Where this machine runs no 32-bit Windows programs (scripts/probe-win32.sh),
-# everything after the build runs inside the emulated machine
-# (scripts/vm-run.sh), which writes to the same folders.
-#
-# Environment: QV_SKIP_INSTALL=1 skips the package check; QV_BUILD_DIR
-# (default build) and QV_DEMO_OUT (default out/demo) move the folders; QV_VM=1
-# takes the emulated path anyway, QV_NO_VM=1 never (the demo then fails where
-# Windows programs cannot run here). QV_DEMO_STAGE=wine (how the emulated
-# machine runs its half) skips the installation and the build.
-# QV_DEMO_PICTURES=docs also copies the pictures of three boxes to the
-# README's docs/ (box-installed-en.png, box-installed-ru.png,
-# box-wrong-command-line.png); nothing else writes them.
+# The maintenance tool at work (README, "Two commands"): builds the Windows
+# build, then runs QV_InternalTool.exe under Wine and Xvfb on a copy of
+# samples/game: " /p:GrandPack_Rus", " /l:rus", " update", and the pack once
+# more under a Russian interface, printing qel.ini after each step and every
+# box (answered here, a PNG of each in out/demo/), then scripts/demo-plugin.sh.
+# Where no 32-bit code runs here, all after the build runs in the emulated
+# machine (scripts/vm-run.sh). QV_SKIP_INSTALL=1, QV_BUILD_DIR, QV_DEMO_OUT
+# (out/demo), QV_VM=1, QV_NO_VM=1; QV_DEMO_STAGE=wine (the emulated machine's
+# half) skips installing and building; QV_DEMO_PICTURES=docs copies three
+# boxes' pictures to docs/.
 set -euo pipefail
 trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
