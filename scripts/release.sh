@@ -185,7 +185,7 @@ fi
 
 progress "writing $dist/$name"
 # The versions in the files' version resources, read as the PE checks read them.
-versions=$("$python" - "$tool" "$plugin" <<'PY'
+versions=$("$python" -B - "$tool" "$plugin" <<'PY'
 import os, sys
 sys.path.insert(0, os.path.join("tests", "pe"))
 import pefile
