@@ -110,11 +110,8 @@ if [ "${QV_QUICK:-0}" != 1 ]; then
     echo "== the release: two clean builds give the same bytes; signing, --check and --attach with a throwaway CA"
     # The release command itself, on the tree as it is (uncommitted work
     # allowed), with its build and dist folders in the build folder.
-    if bash tests/scripts/release_check.sh "$build"; then
-      step_ok "release (reproducible build, PE checks, signing, --check, --attach, bad signing input)"
-    else
-      step_fail "release (reproducible build, PE checks, signing, --check, --attach, bad signing input)"
-    fi
+    what="release (reproducible build, PE checks, signing, --check, --attach, bad signing input)"
+    if bash tests/scripts/release_check.sh "$build"; then step_ok "$what"; else step_fail "$what"; fi
   fi
 
   echo "== clang-tidy"

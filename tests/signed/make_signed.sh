@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes the signed copies of the deliverables that the Windows tests run and
 # check: a throwaway certificate authority and code-signing certificate
-# (tests/support/pki.sh), each file signed with osslsigncode (SHA-256, from
-# the PKCS#12 file), and a copy of each signed file with one byte of its code
-# changed. Run by the Windows build; everything goes to OUT, made anew:
+# (tests/support/pki.sh), each file signed as a release signs it (SHA-256,
+# from the PKCS#12 file), and a copy of each signed file with one byte of its
+# code changed. Run by the Windows build; everything goes to OUT, made anew:
 #
 #   bash tests/signed/make_signed.sh OUT OBJDUMP FILE...
 #
@@ -44,11 +44,14 @@ source "$here/../support/pki.sh"
 qv_pki_ca "$out/pki" || fail "openssl could not make the test certificate authority (above)"
 qv_pki_cert "$out/pki" signer codeSigning || fail "openssl could not make the code-signing certificate (above)"
 
+# Signed as a release signs (scripts/sign.sh), through the PKCS#12 file.
+# shellcheck source=../../scripts/sign.sh
+source "$here/../../scripts/sign.sh"
+QV_SIGN_KEY=$out/pki/signer.p12 QV_SIGN_PASS_FILE=$out/pki/pass qv_key_kind=pkcs12
+unset QV_SIGN_TIMESTAMP_URL
 for file in "$@"; do
   name=$(basename "$file")
-  osslsigncode sign -h sha256 -pkcs12 "$out/pki/signer.p12" -readpass "$out/pki/pass" \
-    -n "Quarn QV test signature" -in "$file" -out "$out/$name" >"$out/pki/$name.sign.log" 2>&1 ||
-    { cat "$out/pki/$name.sign.log" >&2; fail "osslsigncode could not sign $file (above)"; }
+  qv_sign "$file" "$out/$name" "$out/pki/$name.p7s" "$out/pki/sign.log" || fail "could not sign $file (above)"
   text=$(section_offset "$out/$name" .text)
   [ -n "$text" ] || fail "$objdump finds no .text section in $out/$name"
   cp "$out/$name" "$out/changed/$name" &&
