@@ -8,10 +8,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QV_BENCH_BUILD_DIR:-$root/build-bench}
 mkdir -p "$build"
-if ! cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_SANITIZE=OFF >"$build/bench-config.log" 2>&1; then
-  cat "$build/bench-config.log"
-  echo "bench: configuration failed"
-  exit 1
-fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_SANITIZE=OFF >"$build/bench-config.log" 2>&1 ||
+  { cat "$build/bench-config.log"; echo "bench: configuration failed"; exit 1; }
 cmake --build "$build" -j 2 --target settings_bench || { echo "bench: build failed"; exit 1; }
 exec "$build/bench/settings_bench" --benchmark_counters_tabular=true "$@"

@@ -13,27 +13,23 @@ build=${QV_BUILD_DIR:-$root/build}/win
 stage=${QV_DEMO_STAGE:-all}
 mkdir -p "$build"
 if [ "$stage" != wine ]; then
-  if ! cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-plugin-config.log" 2>&1; then
-    cat "$build/demo-plugin-config.log"
-    echo "demo-plugin: configuration failed"
-    exit 1
-  fi
+  cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/demo-plugin-config.log" 2>&1 ||
+    { cat "$build/demo-plugin-config.log"; echo "demo-plugin: configuration failed"; exit 1; }
   cmake --build "$build" -j 2 --target QV_PLUGIN qv_plugin_host qv_splicer_standin_lib qv_splicer_standin_noentry >/dev/null ||
     { echo "demo-plugin: build failed"; exit 1; }
 fi
 [ "$stage" != build ] || exit 0
-# A prefix of its own is stopped whichever way the script ends (qv_wine_stop
-# in wine-env.sh); one named by QV_WINEPREFIX is its owner's to stop.
-stop=(stop-on-exit)
-[ -z "${QV_WINEPREFIX:-}" ] || stop=()
+# A prefix of its own is stopped whichever way the script ends; one named by
+# QV_WINEPREFIX is its owner's to stop.
+stop=(stop-on-exit) && [ -z "${QV_WINEPREFIX:-}" ] || stop=()
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "${QV_BUILD_DIR:-$root/build}/wine" "${stop[@]}"
 host=$build/standins/plugin/qv_plugin_host.exe
 status=0
 echo "== QV_PLUGIN.dll in the stand-in host"
 # In the background, so that a signal to the script is acted on at once.
-wine "$host" v1 &
-wait $! || status=1
-wine "$host" other 2 &
-wait $! || status=1
+for version in v1 "other 2"; do
+  wine "$host" $version &
+  wait $! || status=1
+done
 exit $status

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# The maintenance tool at work (README, "Two commands"): builds the Windows
-# build, then runs QV_InternalTool.exe under Wine and Xvfb on a copy of
-# samples/game: " /p:GrandPack_Rus", " /l:rus", " update", and the pack once
-# more under a Russian interface, printing qel.ini after each step and every
-# box (answered here, a PNG of each in out/demo/), then scripts/demo-plugin.sh.
-# Where no 32-bit code runs here, all after the build runs in the emulated
-# machine (scripts/vm-run.sh). QV_SKIP_INSTALL=1, QV_BUILD_DIR, QV_DEMO_OUT
-# (out/demo), QV_VM=1, QV_NO_VM=1; QV_DEMO_STAGE=wine (the emulated machine's
-# half) skips installing and building; QV_DEMO_PICTURES=docs copies three
-# boxes' pictures to docs/.
+# The maintenance tool at work (README, "Two commands"): QV_InternalTool.exe
+# under Wine and Xvfb on a copy of samples/game, qel.ini and every box (a PNG
+# of each in out/demo/) after each step, then scripts/demo-plugin.sh; in the
+# emulated machine (scripts/vm-run.sh) where no 32-bit code runs here.
+# QV_SKIP_INSTALL=1, QV_BUILD_DIR, QV_DEMO_OUT (out/demo), QV_VM=1, QV_NO_VM=1;
+# QV_DEMO_STAGE=wine (the guest's half) neither installs nor builds;
+# QV_DEMO_PICTURES=docs copies three boxes' pictures to docs/.
 set -euo pipefail
 trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,8 +41,7 @@ if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
   fi
 fi
 
-# Whichever way the demo ends from here, nothing of its prefix is left
-# running (qv_wine_stop in wine-env.sh).
+# Whichever way the demo ends from here, nothing of its prefix is left running.
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$build/wine" stop-on-exit
 
@@ -117,14 +113,11 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f qv_wine_hold_deskto
 wait $!
 qv_wine_stop
 if [ -n "${QV_DEMO_PICTURES:-}" ]; then
-  # The README's pictures: the English and the Russian success box and the
-  # box of an empty command line. In the emulated machine this runs in the
-  # guest, which writes to the same work tree (a relative folder is the
-  # tree's).
+  # The README's pictures (a relative folder is the work tree's), stripped of
+  # their time stamps so that an unchanged box gives the same file.
   pictures=$QV_DEMO_PICTURES
   [[ $pictures = /* ]] || pictures=$root/$pictures
   mkdir -p "$pictures"
-  # Stripped of their time stamps, so an unchanged box gives the same file.
   convert -strip "$out/step1-box-01.png" "$pictures/box-installed-en.png"
   convert -strip "$out/step4-box-01.png" "$pictures/box-installed-ru.png"
   convert -strip "$out/step5-box-01.png" "$pictures/box-wrong-command-line.png"

@@ -27,16 +27,9 @@ esac
 mkdir -p "$build"
 
 echo "fuzz: configuring $build with clang"
-if ! CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DQV_SANITIZE=ON >"$build/fuzz-config.log" 2>&1; then
-  cat "$build/fuzz-config.log"
-  echo "fuzz: configuration failed"
-  exit 1
-fi
-if ! cmake --build "$build" -j 2 --target "$fuzzer"; then
-  echo "fuzz: build failed"
-  exit 1
-fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQV_SANITIZE=ON >"$build/fuzz-config.log" 2>&1 ||
+  { cat "$build/fuzz-config.log"; echo "fuzz: configuration failed"; exit 1; }
+cmake --build "$build" -j 2 --target "$fuzzer" || { echo "fuzz: build failed"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qv-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT

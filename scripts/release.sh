@@ -1,25 +1,19 @@
 #!/usr/bin/env bash
 # Makes the release of QV_InternalTool.exe and QV_PLUGIN.dll from the
-# committed work tree (README, "Shipping"): refuses uncommitted changes and
-# bad signing input before building; builds both twice in fresh folders and
+# committed work tree (README, "Shipping"): refuses uncommitted changes and bad
+# signing input before building; builds both twice in fresh folders and
 # requires identical bytes; runs the PE checks; signs them when given a key
-# (scripts/sign.sh: QV_SIGN_CERT, QV_SIGN_KEY, QV_SIGN_PKCS11_MODULE,
-# QV_SIGN_PASS_FILE, QV_SIGN_TIMESTAMP_URL); writes dist/qv-<short commit>/
-# (the files, SHA256SUMS, BUILD.txt, signatures/<file>.p7s), made beside its
-# final name and moved there only when complete.
-#
+# (scripts/sign.sh); writes dist/qv-<short commit>/ (the files, SHA256SUMS,
+# BUILD.txt, signatures/<file>.p7s), moved under that name only when complete.
 #   bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR]
 #   bash scripts/release.sh --attach DIR [--allow-dirty] [--build DIR]
 #   bash scripts/release.sh --check DIR [CA-FILE]
-#
-# --allow-dirty (QV_RELEASE_ALLOW_DIRTY=1) builds uncommitted changes too, in
-# a folder named qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist) and
-# --build (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release) move the
-# two folders. --attach builds this tree, attaches DIR's detached signatures
-# and exits 0 only when the results equal DIR's files byte for byte. --check
-# verifies DIR's signatures (against CA-FILE, or this machine's trust store),
-# its sums, and that each file without its signature has the unsigned sum in
-# BUILD.txt, naming each file that fails and why.
+# --allow-dirty (QV_RELEASE_ALLOW_DIRTY=1): uncommitted changes too, into
+# qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist), --build
+# (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release). --attach: builds
+# this tree, attaches DIR's signatures, exits 0 only when the results equal
+# DIR's files byte for byte. --check: DIR's signatures (against CA-FILE or this
+# machine's trust store), sums and unsigned sums, naming each file that fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
@@ -86,8 +80,7 @@ mkdir -p "$dist" "$builds" || fail "cannot make $dist or $builds"
 dist=$(cd "$dist" && pwd)
 builds=$(cd "$builds" && pwd)
 cd "$root"
-stage=0
-stages=7
+stage=0 stages=7
 [ "$mode" = release ] || stages=6
 progress() { stage=$((stage + 1)); echo "release: [$stage/$stages] $*"; }
 
@@ -109,8 +102,7 @@ if [ "$mode" = attach ]; then
   made_from=$(sed -n 's/^source commit: \([0-9a-f]*\).*/\1/p' "$published/BUILD.txt" 2>/dev/null)
   [ "$made_from" = "$commit" ] ||
     fail "$published was built from commit ${made_from:-(none named in its BUILD.txt)}, this tree is at $commit: check that commit out first"
-  sign=0
-  [ ! -d "$published/signatures" ] || sign=1
+  sign=0 && [ ! -d "$published/signatures" ] || sign=1
 else
   qv_check_sign_input || exit 1
 fi
@@ -141,9 +133,7 @@ done
 progress "PE checks"
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-pe_log=$builds/pe-checks.log
-tool=$builds/first/${files[0]}
-plugin=$builds/first/${files[1]}
+pe_log=$builds/pe-checks.log tool=$builds/first/${files[0]} plugin=$builds/first/${files[1]}
 if ! "$python" tests/pe/pe_checks.py --tool "$tool" --plugin "$plugin" ToolImage PluginImage NoSymbolTable \
      >"$pe_log" 2>&1; then
   tail -n 30 "$pe_log" >&2
@@ -158,12 +148,9 @@ if [ "$mode" = attach ]; then
   progress "attaching the signatures of $published"
   for f in "$tool" "$plugin"; do
     n=${f##*/}
-    if [ "$sign" = 1 ]; then
-      qv_attach "$published/signatures/$n.p7s" "$f" "$signed/$n" "$builds/attach-$n.log" ||
-        fail "cannot attach $published/signatures/$n.p7s to $n (log $builds/attach-$n.log)"
-    else
-      cp "$f" "$signed/$n"
-    fi
+    if [ "$sign" = 0 ]; then cp "$f" "$signed/$n" || fail "cannot copy $n to $signed"
+    else qv_attach "$published/signatures/$n.p7s" "$f" "$signed/$n" "$builds/attach-$n.log" ||
+      fail "cannot attach $published/signatures/$n.p7s to $n (log $builds/attach-$n.log)"; fi
   done
   differ=()
   for n in "${names[@]}"; do cmp -s "$signed/$n" "$published/$n" || differ+=("$n"); done
@@ -215,14 +202,11 @@ rm -rf "$out.part"
 trap 'rm -rf "$out.part"' EXIT
 cp -r "$signed" "$out.part" || fail "cannot copy $signed to $out.part"
 (cd "$out.part" && sha256sum "${names[@]}" >SHA256SUMS) || fail "sha256sum"
-if [ "$sign" = 1 ]; then
-  signature="signed (Authenticode, SHA-256) by $qv_signer
+signature=unsigned
+[ "$sign" = 0 ] || signature="signed (Authenticode, SHA-256) by $qv_signer
 signer certificate SHA-256 fingerprint: $qv_signer_fingerprint
 time stamp: ${QV_SIGN_TIMESTAMP_URL:-none (the signatures stop being valid when the certificate expires)}
 signing tool: $(tool_version osslsigncode)"
-else
-  signature="unsigned"
-fi
 cat >"$out.part/BUILD.txt" <<EOF
 Quarn QV companions, release $name
 

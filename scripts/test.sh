@@ -1,25 +1,20 @@
 #!/usr/bin/env bash
 # The one command that takes a fresh Debian 12 or 13 machine to a full test
-# run: installs what is missing, builds the native core under ASan/UBSan and
-# the Windows build, runs every test (Windows tests under Wine and Xvfb:
-# directly where scripts/probe-win32.sh says they can run here, else in the
+# run: installs what is missing, builds the native core (ASan/UBSan) and the
+# Windows build, runs every test (the Windows ones under Wine and Xvfb,
+# directly where scripts/probe-win32.sh says they can run, else in the
 # emulated machine of scripts/vm-run.sh, in the background while the rest
-# runs here), checks the release builds reproducibly, runs clang-tidy and a
-# bounded fuzz run. Ends with a line saying where the Windows tests ran and
-# under which Wine (or why they were left out), then "tests: N passed, N
-# failed"; the same facts go to <build>/test-summary for .ci/run.
-#
-# Environment: QV_FUZZ_SECONDS (default 60), QV_SKIP_INSTALL=1 (no package
-# check), QV_QUICK=1 (no release, clang-tidy, fuzzing), QV_VM=1 (the emulated
-# machine anyway), QV_NO_VM=1 (never; scripts/debian13-run.sh sets it: the
-# Windows tests are then left out where they cannot run here).
+# runs), checks the release, runs clang-tidy and a bounded fuzz run. Ends with
+# where the Windows tests ran and under which Wine (or why not), then "tests:
+# N passed, N failed"; the same facts go to <build>/test-summary for .ci/run.
+# QV_FUZZ_SECONDS (60), QV_SKIP_INSTALL=1 (no package check), QV_QUICK=1 (no
+# release, clang-tidy, fuzzing), QV_VM=1 (the emulated machine anyway),
+# QV_NO_VM=1 (never; the Windows tests are then left out where they cannot run).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-build=${QV_BUILD_DIR:-$root/build}
+build=${QV_BUILD_DIR:-$root/build} fuzz_seconds=${QV_FUZZ_SECONDS:-60} jobs=$(nproc)
 mkdir -p "$build"
-fuzz_seconds=${QV_FUZZ_SECONDS:-60}
-jobs=$(nproc)
 
 [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh || exit 1
 win_where=directly
@@ -33,45 +28,23 @@ else
   [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh vm || exit 1
 fi
 
-passed=0
-failed=0
-failures=()
-step_ok() { passed=$((passed + 1)); echo "== ok: $1"; }
-step_fail() { failed=$((failed + 1)); failures+=("$1"); echo "== FAILED: $1"; }
+passed=0 failed=0 failures=()
+step_ok() { passed=$((passed + 1)); echo "== ok: $1 (after $SECONDS s)"; }
+step_fail() { failed=$((failed + 1)); failures+=("$1"); echo "== FAILED: $1 (after $SECONDS s)"; }
+# Runs a step; "== ok: NAME" or "== FAILED: NAME" after it.
+step() { local name=$1; shift; if "$@"; then step_ok "$name"; else step_fail "$name"; fi; }
 
 # Adds a CTest run's counts to the totals.
 count_ctest() {
-  local log=$1 name=$2 line total bad
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$line" ]; then
-    step_fail "$name (no CTest summary)"
-    return
-  fi
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
-  [ "$bad" = 0 ] || failures+=("$name: $bad of $total")
+  local total= bad=
+  read -r bad total < <(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' "$1" | tail -n 1)
+  [ -n "$total" ] || { step_fail "$2 (no CTest summary)"; return; }
+  passed=$((passed + total - bad)) failed=$((failed + bad))
+  [ "$bad" = 0 ] || failures+=("$2: $bad of $total")
 }
-
-# After the Windows suite: a run of it stopped part-way (Ctrl-C, CTest
-# killed) must leave no process of its Wine prefix (tests/scripts/stop_check.sh).
-count_stop_check() {
-  if grep -q '^stop-check: passed' "$build/win-ctest.log"; then step_ok "stop check"; else step_fail "stop check"; fi
-}
-
-echo "== native build (ASan + UBSan)"
-if cmake -S . -B "$build/native" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build/native-config.log" 2>&1 &&
-   cmake --build "$build/native" -j "$jobs"; then
-  (cd "$build/native" && ctest --output-on-failure --timeout 600 -j "$jobs") 2>&1 | tee "$build/native-ctest.log"
-  count_ctest "$build/native-ctest.log" "native tests"
-else
-  cat "$build/native-config.log"
-  step_fail "native build"
-fi
-
-echo "== the check of a cached Debian root (emulated machine, Debian 13 root)"
-if bash tests/scripts/debian_root_check.sh; then step_ok "Debian root check"; else step_fail "Debian root check"; fi
+# After the Windows suite: a run of it stopped part-way (Ctrl-C, CTest killed)
+# must leave no process of its Wine prefix (tests/scripts/stop_check.sh).
+count_stop_check() { step "stop check" grep -q '^stop-check: passed' "$build/win-ctest.log"; }
 
 echo "== Windows build (i686 mingw-w64)"
 win_ok=0
@@ -84,9 +57,8 @@ else
 fi
 
 # In the emulated machine the Windows suite takes some minutes of mostly one
-# core, one test after the other: the checks that need only this machine
-# (the release, clang-tidy, fuzzing) run meanwhile, and the suite's output
-# follows them.
+# core, one test after the other: it starts first, the checks that need only
+# this machine run meanwhile, and the suite's output follows theirs.
 vm_pid=
 if [ "$win_ok" = 1 ]; then
   if [ "$win_where" = nowhere ]; then
@@ -105,23 +77,36 @@ if [ "$win_ok" = 1 ]; then
 fi
 [ "$win_where" != nowhere ] || echo "== Windows tests under Wine and Xvfb: $win_ran"
 
+echo "== native build (ASan + UBSan)"
+if cmake -S . -B "$build/native" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build/native-config.log" 2>&1 &&
+   cmake --build "$build/native" -j "$jobs"; then
+  (cd "$build/native" && ctest --output-on-failure --timeout 600 -j "$jobs") 2>&1 | tee "$build/native-ctest.log"
+  count_ctest "$build/native-ctest.log" "native tests"
+else
+  cat "$build/native-config.log"
+  step_fail "native build"
+fi
+
+echo "== the check of a cached Debian root (emulated machine, Debian 13 root)"
+step "Debian root check" bash tests/scripts/debian_root_check.sh
+
 if [ "${QV_QUICK:-0}" != 1 ]; then
   if [ "$win_ok" = 1 ]; then
     echo "== the release: two clean builds give the same bytes; signing, --check and --attach with a throwaway CA"
     # The release command itself, on the tree as it is (uncommitted work
     # allowed), with its build and dist folders in the build folder.
-    what="release (reproducible build, PE checks, signing, --check, --attach, bad signing input)"
-    if bash tests/scripts/release_check.sh "$build"; then step_ok "$what"; else step_fail "$what"; fi
+    step "release (reproducible build, PE checks, signing, --check, --attach, bad signing input)" \
+      bash tests/scripts/release_check.sh "$build"
   fi
 
   echo "== clang-tidy"
-  if bash scripts/tidy.sh "$build/native"; then step_ok "clang-tidy"; else step_fail "clang-tidy"; fi
+  step clang-tidy bash scripts/tidy.sh "$build/native"
 
   echo "== fuzzing the settings reader and writer for ${fuzz_seconds}s"
-  if bash scripts/fuzz.sh "$fuzz_seconds"; then step_ok "fuzzing"; else step_fail "fuzzing"; fi
+  step fuzzing bash scripts/fuzz.sh "$fuzz_seconds"
   command_line_seconds=${QV_FUZZ_COMMAND_LINE_SECONDS:-30}
   echo "== fuzzing the command-line scanner for ${command_line_seconds}s"
-  if bash scripts/fuzz.sh "$command_line_seconds" command_line; then step_ok "fuzzing the command line"; else step_fail "fuzzing the command line"; fi
+  step "fuzzing the command line" bash scripts/fuzz.sh "$command_line_seconds" command_line
 fi
 
 if [ -n "$vm_pid" ]; then

@@ -1,22 +1,15 @@
 #!/usr/bin/env bash
 # The Windows CTest suite of BUILD/win under Wine and Xvfb, in a private Wine
-# prefix under BUILD/wine (scripts/wine-env.sh). scripts/test.sh runs it here,
-# or inside the emulated machine (scripts/vm-run.sh) on a machine that runs no
-# 32-bit code. Exit code: CTest's.
-#
+# prefix under BUILD/wine (scripts/wine-env.sh), here or in the emulated
+# machine (scripts/vm-run.sh). Arguments after BUILD go to CTest (-R settings
+# runs a subset). QV_STOP_CHECK=1 then runs tests/scripts/stop_check.sh
+# ("stop-check:" lines), which stops runs of this script part-way and requires
+# that they leave nothing running. Exit code: CTest's, else the check's.
 #   bash scripts/win-tests.sh BUILD [CTEST_ARG]...
-#
-# Arguments after BUILD go to CTest after its own (-R settings runs a subset).
-# QV_STOP_CHECK=1 then runs tests/scripts/stop_check.sh, which stops runs of
-# this script part-way and requires that they leave nothing running; it starts
-# from a copy of the suite's prefix. Its lines start with "stop-check:"; the
-# exit code is CTest's, or the check's when CTest's is 0.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?build folder}
 shift
-# Whichever way the script ends, nothing of the prefix is left running
-# (qv_wine_stop in wine-env.sh).
 # shellcheck source=wine-env.sh
 source "$root/scripts/wine-env.sh" "$build/wine" stop-on-exit
 # The program that holds Wine's desktop (see wine-env.sh) comes from the probe.
