@@ -73,6 +73,8 @@ if [ "$win_ok" = 1 ]; then
     QV_STOP_CHECK=1 bash scripts/vm-run.sh --scratch "$build/wine" bash scripts/win-tests.sh "$build" >"$build/win-ctest.log" 2>&1 &
     vm_pid=$!
     trap 'kill "$vm_pid" 2>/dev/null' EXIT
+    # Wine under emulation starves beside builds: the checks below yield to it.
+    renice -n 10 -p $$ >/dev/null
   fi
 fi
 [ "$win_where" != nowhere ] || echo "== Windows tests under Wine and Xvfb: $win_ran"
