@@ -74,10 +74,11 @@ fi
 cpus=${QV_VM_CPUS:-2} memory=${QV_VM_MEMORY:-4096} port=$((20000 + RANDOM % 20000))
 while (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 20000)); done
 # With SMAP on, every 32-bit Wine process dies at once under this emulation (a
-# kernel oops on its return to user mode), so SMAP and SMEP are off; no KVM,
+# kernel oops on its return to user mode), so SMAP and SMEP are off; so is
+# 5-level paging, whose page walks make Wine's tests some 20% slower; no KVM,
 # which aborts QEMU where /dev/kvm exists but does not work. The kernel runs
 # quiet (the serial console is slow here) and without the costly mitigations.
-qemu=(-snapshot -no-reboot -cpu max,-smap,-smep -machine accel=tcg -smp "$cpus" -m "$memory"
+qemu=(-snapshot -no-reboot -cpu max,-smap,-smep,-la57 -machine accel=tcg -smp "$cpus" -m "$memory"
   -append "root=LABEL=debvm rw console=ttyS0 quiet mitigations=off")
 [ ! -f "$run/scratch.img" ] || qemu+=(-drive "file=$run/scratch.img,format=raw,if=virtio,snapshot=off")
 for i in "${!qv_shares[@]}"; do qemu+=(-virtfs "local,path=${qv_shares[i]},mount_tag=qv$i,security_model=none,id=qv$i"); done
