@@ -15,7 +15,7 @@ qv_check_sign_input() {
     return 0
   fi
   sign=1
-  bad() { echo "release: FAILED: $*" >&2; return 1; }
+  bad() { rm -f "${err:-}"; echo "release: FAILED: $*" >&2; return 1; }
   command -v osslsigncode >/dev/null || bad "osslsigncode is missing (bash scripts/install-deps.sh installs it)" || return
   [ -n "$cert" ] && [ -r "$cert" ] && [ -f "$cert" ] || bad "cannot read the certificate QV_SIGN_CERT=$cert" || return
   if [ -n "$pass" ]; then
