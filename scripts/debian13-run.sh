@@ -50,7 +50,7 @@ mkdir -p "$runs" && qv_cached "$kind" "$(declare -f make_root) $kind$recipe" mak
 
 export QV_BUILD_DIR=${QV_BUILD_DIR:-$root/build/debian13}
 export QV_FUZZ_BUILD_DIR=${QV_FUZZ_BUILD_DIR:-$QV_BUILD_DIR/fuzz}
-mkdir -p "$QV_BUILD_DIR" && qv_share_folders "$root" "$(cd "$QV_BUILD_DIR" && pwd -P)"
+mkdir -p "$QV_BUILD_DIR" "$qv_cache/ccache" && qv_share_folders "$root" "$(cd "$QV_BUILD_DIR" && pwd -P)"
 # Run folders left by killed runs (their lock free) go.
 for old in "$runs"/run.*; do [ ! -d "$old" ] || flock -n "$old/lock" rm -rf --one-file-system "$old"; done
 run=$(mktemp -d "$runs/run.XXXXXX") && exec {run_lock}>"$run/lock" && flock "$run_lock" || qv_fail "cannot make a run folder in $runs"
@@ -58,4 +58,4 @@ trap 'rm -rf --one-file-system "$run"' EXIT
 qv_job PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM="${TERM:-dumb}" \
   QV_IN_ROOT=debian13 QV_NO_VM=1 -- "$@" >"$run/job.sh"
 qv_say "running in the $([ "$fresh" = 1 ] && echo bare Debian 13 root || echo "Debian 13 root, with the project's packages"): $*"
-qv_in_namespace "$run" "$qv_entry/root.squashfs" "${qv_shares[@]}"
+qv_in_namespace "$run" "$qv_entry/root.squashfs" "${qv_shares[@]}" "$qv_cache/ccache"

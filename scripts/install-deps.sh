@@ -36,7 +36,7 @@ esac
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
-      cmake ninja-build g++ clang libclang-rt-dev clang-tidy
+      cmake ninja-build ccache g++ clang libclang-rt-dev clang-tidy
       googletest libbenchmark-dev locales python3 python3-pefile git
       openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
 for a in "$@"; do

@@ -15,6 +15,7 @@
 # DIR's files byte for byte. --check: DIR's signatures (against CA-FILE or this
 # machine's trust store), sums and unsigned sums, naming each file that fails.
 set -uo pipefail
+unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER  # a release is compiled, never cached
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
 dist=${QV_RELEASE_DIST:-$root/dist}
