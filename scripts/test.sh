@@ -65,10 +65,9 @@ fi
 # core, one test after the other: it starts first, the checks that need only
 # this machine run meanwhile, and the suite's output follows theirs.
 vm_pid=
-if [ "$win_ok" = 1 ]; then
-  if [ "$win_where" = nowhere ]; then
-    echo "== Windows tests under Wine and Xvfb: $win_ran"
-  elif [ "$win_where" = directly ]; then
+[ "$win_where" != nowhere ] || echo "== Windows tests under Wine and Xvfb: $win_ran"
+if [ "$win_ok" = 1 ] && [ "$win_where" != nowhere ]; then
+  if [ "$win_where" = directly ]; then
     echo "== Windows tests under Wine and Xvfb, $win_where"
     QV_STOP_CHECK=1 bash scripts/win-tests.sh "$build" 2>&1 | tee "$build/win-ctest.log"
     count_ctest "$build/win-ctest.log" "Windows tests"
