@@ -1,5 +1,5 @@
 # Authenticode signing for scripts/release.sh (sourced): the check of the
-# signing input (QV_SIGN_*, see README "Signing"), made before anything is
+# signing input (QV_SIGN_*, see docs/releasing.md), made before anything is
 # built, and the signing of a file. The password or PIN goes to openssl and
 # osslsigncode only as a file name, never on a command line.
 
