@@ -12,8 +12,8 @@
 # qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist), --build
 # (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release). --attach: builds
 # this tree, attaches DIR's signatures, exits 0 only when the results equal
-# DIR's files byte for byte. --check: DIR's signatures (against CA-FILE or this
-# machine's trust store), sums and unsigned sums, naming each file that fails.
+# DIR's files byte for byte. --check: DIR is the release and nothing else,
+# signed whole when signed at all (check_release), naming each file that fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
@@ -37,18 +37,13 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-if [ "$mode" != release ]; then
-  [ -d "$published" ] || fail "no release folder $published"
-  published=$(cd "$published" && pwd)
-fi
+[ "$mode" = release ] || { [ -d "$published" ] && published=$(cd "$published" && pwd); } || fail "no release folder $published"
 
-# Checks the release folder $1 against the CA file $2 (none: this machine's
-# trust store), naming each file that fails; returns 0 when it passes. SHA256SUMS
-# and BUILD.txt sit beside the files and vouch for nothing: a release that
-# BUILD.txt, a signature or a CA file calls signed passes only when each file
-# carries a signature that verifies (its time stamp too, if any) by the
-# certificate whose fingerprint BUILD.txt records, and is its unsigned file,
-# whose sum BUILD.txt records, with signatures/<file>.p7s attached.
+# Checks the release folder $1 against the CA file $2 (none: this machine's trust
+# store), naming each file that fails. SHA256SUMS and BUILD.txt vouch for nothing:
+# when BUILD.txt, a signature or a CA file says signed, each file must carry a
+# signature (and time stamp, if any) that verifies, by the certificate whose
+# fingerprint BUILD.txt records, and be its unsigned file with its .p7s attached.
 check_release() {
   local dir=$1 ca=$2 tmp f n p sum fp bad=0 signed=0 trust=() extra file
   local -A part=([SHA256SUMS]=f [BUILD.txt]=f [signatures]=d)
@@ -58,8 +53,7 @@ check_release() {
   for n in "${names[@]}"; do part[$n]=f part[signatures/$n.p7s]=f; done
   while IFS= read -r -d '' p; do
     f=${p:2}
-    [ "${part[$f]:-}" = "${p:0:1}" ] || problem "$([ "${p:0:1}" = l ] && echo "is a link" || echo "is not part of a release"):" \
-      "a release holds ${names[*]}, SHA256SUMS, BUILD.txt and signatures/<file>.p7s, nothing else"
+    [ "${part[$f]:-}" = "${p:0:1}" ] || problem "$([ "${p:0:1}" = l ] && echo "is a link" || echo "is not part of a release") (only ${names[*]}, SHA256SUMS, BUILD.txt and signatures/<file>.p7s belong)"
   done < <(find "$dir" -mindepth 1 -printf '%y %P\0')
   f=SHA256SUMS extra=$(awk -v list="$(IFS=/; echo "${names[*]}")" 'BEGIN { split(list, a, "/"); for (i in a) ok[a[i]] = 1 }
     { n = substr($0, 67) } !(n in ok) || seen[n]++ { printf " \"%s\"", n }' "$dir/SHA256SUMS")
@@ -68,7 +62,7 @@ check_release() {
   grep -q '^signed (Authenticode' "$dir/BUILD.txt" || [ -e "$dir/signatures" ] || [ -n "$ca" ] && signed=1
   for f in "${names[@]}"; do qv_extract "$dir/$f" "$tmp/$f.p7s" 2>/dev/null && signed=1; done
   f=BUILD.txt
-  [ "$signed" = 0 ] || [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is signed"
+  [ "$signed" = 0 ] || [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is checked as signed"
   [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
   for f in "${names[@]}"; do
     file=$dir/$f
@@ -76,11 +70,11 @@ check_release() {
     sum=$(sha256sum <"$file" | cut -d' ' -f1)
     grep -qxF "$sum  $f" "$dir/SHA256SUMS" || problem "its SHA-256 sum is not the one in SHA256SUMS"
     if [ "$signed" = 1 ]; then
-      [ -s "$tmp/$f.p7s" ] || { problem "it carries no signature, and the release is signed"; continue; }
+      [ -s "$tmp/$f.p7s" ] || { problem "it carries no signature, and the release is checked as signed"; continue; }
       osslsigncode verify "${trust[@]}" ${fp:+-require-leaf-hash "sha256:$fp"} -in "$file" >"$tmp/verify" 2>&1 ||
         problem "its signature does not verify ($(sed -n 's/.*Calculated message digest.*MISMATCH.*/the file changed after signing/p
-          s/^Leaf hash match: failed.*/it is not by the certificate whose fingerprint BUILD.txt records/p
-          s/.*\(Verify error: .*\)/\1/p' "$tmp/verify" | head -n 1); signer: $(sed -n 's/^[[:space:]]*Subject: *//p' "$tmp/verify" | head -n 1))"
+          s/^Leaf hash match: failed.*/it is not by the certificate whose fingerprint BUILD.txt records/p; s/.*\(Verify error: .*\)/\1/p
+          ' "$tmp/verify" | head -n 1); signer: $(sed -n 's/^[[:space:]]*Subject: *//p' "$tmp/verify" | head -n 1))"
       ! grep -qiE 'timestamp.*fail|fail.*timestamp' "$tmp/verify" || problem "its time stamp does not verify"
       osslsigncode remove-signature -in "$file" -out "$tmp/$f" >/dev/null 2>&1 && file=$tmp/$f &&
         qv_attach "$dir/signatures/$f.p7s" "$file" "$tmp/$f.signed" "$tmp/attach.log" && cmp -s "$tmp/$f.signed" "$dir/$f" ||
@@ -104,11 +98,9 @@ if [ "$mode" = check ]; then
 fi
 
 mkdir -p "$dist" "$builds" || fail "cannot make $dist or $builds"
-dist=$(cd "$dist" && pwd)
-builds=$(cd "$builds" && pwd)
+dist=$(cd "$dist" && pwd) && builds=$(cd "$builds" && pwd) || exit 1
 cd "$root"
-stage=0 stages=7
-[ "$mode" = release ] || stages=4
+stage=0 stages=$([ "$mode" = release ] && echo 7 || echo 4)
 progress() { stage=$((stage + 1)); echo "release: [$stage/$stages] $*"; }
 
 progress "checking the work tree and the signing input"
@@ -163,8 +155,7 @@ if [ "$mode" = release ]; then
 fi
 
 progress "PE checks"
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
+python=$(command -v /usr/bin/python3 || command -v python3)
 pe_log=$builds/pe-checks.log tool=$builds/first/${files[0]} plugin=$builds/first/${files[1]}
 if ! "$python" tests/pe/pe_checks.py --tool "$tool" --plugin "$plugin" ToolImage PluginImage NoSymbolTable \
      >"$pe_log" 2>&1; then
@@ -186,8 +177,7 @@ if [ "$mode" = attach ]; then
   done
   differ=()
   for n in "${names[@]}"; do cmp -s "$signed/$n" "$published/$n" || differ+=("$n"); done
-  ((${#differ[@]} == 0)) ||
-    fail "${differ[*]}: this tree's build with the published signatures attached is not the published file (ours: $signed)"
+  ((${#differ[@]} == 0)) || fail "${differ[*]}: this tree's build with the published signatures attached is not the published file (ours: $signed)"
   echo "release: done: this tree's build with the signatures attached equals ${names[*]} of $published byte for byte"
   exit 0
 fi
@@ -251,12 +241,11 @@ $(cd "$builds/first" && sha256sum "${files[@]}" | sed 's|^\([0-9a-f]*\)  .*/|uns
 $signature
 
 Built twice from clean build folders (Windows build, cmake/mingw-i686.cmake,
-Ninja, an environment of PATH and HOME only) with identical bytes; PE checks passed. Check the files with
-sha256sum -c SHA256SUMS in this folder, or the whole release (signatures
-included) with bash scripts/release.sh --check <this folder> [CA-FILE].
+Ninja, an environment of PATH and HOME only) with identical bytes; PE checks
+passed. Check the whole release, signatures included, with
+bash scripts/release.sh --check <this folder> [CA-FILE].
 EOF
-# The folder as written must pass the check: signed, against QV_SIGN_CERT's chain
-# and this machine's trust store.
+# The folder as written must pass the check, signed against QV_SIGN_CERT's chain and the trust store.
 [ "$sign" = 0 ] || cat "$QV_SIGN_CERT" /etc/ssl/certs/ca-certificates.crt >"$builds/trust.pem" 2>/dev/null
 check_release "$out.part" "$([ "$sign" = 0 ] || echo "$builds/trust.pem")" || fail "$out.part does not pass the check; $dist is left as it was"
 rm -rf "$out" && mv "$out.part" "$out" || fail "cannot move $out.part to $out"

@@ -59,7 +59,6 @@ qv_check_sign_input() {
     bad "the certificate in $cert may not sign code: it lacks the code-signing extended key usage${eku:+ (it has: $(tail -n +2 <<<"$eku" | xargs))}" || return
   qv_signer=$(who -in "$cert")
   qv_signer_fingerprint=$(openssl x509 -in "$cert" -noout -fingerprint -sha256 | cut -d= -f2)
-  # QV_SIGN_CERT's certificate signs whatever the PKCS#12 file holds: one that differs is a mistake.
   [ -z "$p12_cert" ] || [ "$(openssl x509 -noout -fingerprint -sha256 <<<"$p12_cert" | cut -d= -f2)" = "$qv_signer_fingerprint" ] ||
     bad "the certificate in $key ($(who <<<"$p12_cert")) is not the one in $cert ($qv_signer)" || return
   if [ -n "$url" ]; then
@@ -98,9 +97,8 @@ except Exception as e:
 }
 
 # Signs IN into OUT (SHA-256, time-stamped when a server is named), its detached
-# signature to P7S; osslsigncode's words go to LOG. QV_SIGN_CERT's chain signs
-# whatever the key's container holds: a PKCS#12 key goes to osslsigncode as a
-# PEM key encrypted with the file's own password, removed after signing.
+# signature to P7S; osslsigncode's words go to LOG. QV_SIGN_CERT's chain signs:
+# a PKCS#12 key goes as a PEM key under its password, removed after signing.
 qv_sign() {
   local in=$1 out=$2 p7s=$3 log=$4 key=(-certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY")
   case $qv_key_kind in

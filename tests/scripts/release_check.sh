@@ -3,10 +3,11 @@
 # throwaway certificate authority (tests/support/pki.sh), the signing key as a
 # PKCS#12 file and in a SoftHSM2 token, and an RFC 3161 time-stamping
 # responder (openssl ts behind a small HTTP server on 127.0.0.1). It runs
-# scripts/release.sh unsigned, signed through each key with a time stamp,
-# --check on the results (and on a copy with one byte changed), --attach, and
-# each bad signing input once, which must be refused with its cause named and
-# the dist folder left as it was. Nothing is left running.
+# scripts/release.sh unsigned (with build flags in the environment, which must
+# not reach the bytes), signed through each key with a time stamp, --check on
+# the results and on tampered copies, which must fail naming the file,
+# --attach, and each bad signing input once, which must be refused with its
+# cause named and the dist folder left as it was. Nothing is left running.
 #
 #   bash tests/scripts/release_check.sh [BUILD]
 #
