@@ -74,7 +74,7 @@ check_release() {
       osslsigncode verify "${trust[@]}" ${fp:+-require-leaf-hash "sha256:$fp"} -in "$file" >"$tmp/verify" 2>&1 ||
         problem "its signature does not verify ($(sed -n 's/.*Calculated message digest.*MISMATCH.*/the file changed after signing/p
           s/^Leaf hash match: failed.*/it is not by the certificate whose fingerprint BUILD.txt records/p; s/.*\(Verify error: .*\)/\1/p
-          ' "$tmp/verify" | head -n 1); signer: $(sed -n 's/^[[:space:]]*Subject: *//p' "$tmp/verify" | head -n 1))"
+          ' "$tmp/verify" | head -n 1)$(sed -n 's/^[[:space:]]*Subject: */; signer: /p' "$tmp/verify" | head -n 1))"
       ! grep -qiE 'timestamp.*fail|fail.*timestamp' "$tmp/verify" || problem "its time stamp does not verify"
       osslsigncode remove-signature -in "$file" -out "$tmp/$f" >/dev/null 2>&1 && file=$tmp/$f &&
         qv_attach "$dir/signatures/$f.p7s" "$file" "$tmp/$f.signed" "$tmp/attach.log" && cmp -s "$tmp/$f.signed" "$dir/$f" ||
