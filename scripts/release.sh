@@ -12,10 +12,9 @@
 # qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist), --build
 # (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release). --attach: builds
 # this tree, attaches DIR's signatures, exits 0 only when the results equal
-# DIR's files byte for byte. --check: DIR's signatures (against CA-FILE or this
-# machine's trust store), sums and unsigned sums, naming each file that fails.
+# DIR's files byte for byte. --check: DIR is the release and nothing else,
+# signed whole when signed at all (check_release), naming each file that fails.
 set -uo pipefail
-unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER  # a release is compiled, never cached
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
 dist=${QV_RELEASE_DIST:-$root/dist}
@@ -38,51 +37,70 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-if [ "$mode" != release ]; then
-  [ -d "$published" ] || fail "no release folder $published"
-  published=$(cd "$published" && pwd)
-fi
+[ "$mode" = release ] || { [ -d "$published" ] && published=$(cd "$published" && pwd); } || fail "no release folder $published"
+
+# Checks the release folder $1 against the CA file $2 (none: this machine's trust
+# store), naming each file that fails. SHA256SUMS and BUILD.txt vouch for nothing:
+# when BUILD.txt, a signature or a CA file says signed, each file must carry a
+# signature (and time stamp, if any) that verifies, by the certificate whose
+# fingerprint BUILD.txt records, and be its unsigned file with its .p7s attached.
+check_release() {
+  local dir=$1 ca=$2 tmp f n p sum fp bad=0 signed=0 trust=() extra file
+  local -A part=([SHA256SUMS]=f [BUILD.txt]=f [signatures]=d)
+  problem() { echo "release: check: $f: $*"; bad=$((bad + 1)); }
+  [ -f "$dir/SHA256SUMS" ] && [ -f "$dir/BUILD.txt" ] || { echo "release: check: $dir holds no SHA256SUMS and BUILD.txt"; return 1; }
+  tmp=$(mktemp -d) || return 1
+  for n in "${names[@]}"; do part[$n]=f part[signatures/$n.p7s]=f; done
+  while IFS= read -r -d '' p; do
+    f=${p:2}
+    [ "${part[$f]:-}" = "${p:0:1}" ] || problem "$([ "${p:0:1}" = l ] && echo "is a link" || echo "is not part of a release") (only ${names[*]}, SHA256SUMS, BUILD.txt and signatures/<file>.p7s belong)"
+  done < <(find "$dir" -mindepth 1 -printf '%y %P\0')
+  f=SHA256SUMS extra=$(awk -v list="$(IFS=/; echo "${names[*]}")" 'BEGIN { split(list, a, "/"); for (i in a) ok[a[i]] = 1 }
+    { n = substr($0, 67) } !(n in ok) || seen[n]++ { printf " \"%s\"", n }' "$dir/SHA256SUMS")
+  [ -z "$extra" ] || problem "lists what the release does not ship, or twice:$extra"
+  fp=$(sed -n 's/^signer certificate SHA-256 fingerprint: \([0-9A-F:]\{95\}\)$/\1/p' "$dir/BUILD.txt" | tr -d :)
+  grep -q '^signed (Authenticode' "$dir/BUILD.txt" || [ -e "$dir/signatures" ] || [ -n "$ca" ] && signed=1
+  for f in "${names[@]}"; do qv_extract "$dir/$f" "$tmp/$f.p7s" 2>/dev/null && signed=1; done
+  f=BUILD.txt
+  [ "$signed" = 0 ] || [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is checked as signed"
+  [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
+  for f in "${names[@]}"; do
+    file=$dir/$f
+    [ -f "$file" ] && [ ! -L "$file" ] || { problem "missing, or not a plain file"; continue; }
+    sum=$(sha256sum <"$file" | cut -d' ' -f1)
+    grep -qxF "$sum  $f" "$dir/SHA256SUMS" || problem "its SHA-256 sum is not the one in SHA256SUMS"
+    if [ "$signed" = 1 ]; then
+      [ -s "$tmp/$f.p7s" ] || { problem "it carries no signature, and the release is checked as signed"; continue; }
+      osslsigncode verify "${trust[@]}" ${fp:+-require-leaf-hash "sha256:$fp"} -in "$file" >"$tmp/verify" 2>&1 ||
+        problem "its signature does not verify ($(sed -n 's/.*Calculated message digest.*MISMATCH.*/the file changed after signing/p
+          s/^Leaf hash match: failed.*/it is not by the certificate whose fingerprint BUILD.txt records/p; s/.*\(Verify error: .*\)/\1/p
+          ' "$tmp/verify" | head -n 1)$(sed -n 's/^[[:space:]]*Subject: */; signer: /p' "$tmp/verify" | head -n 1))"
+      ! grep -qiE 'timestamp.*fail|fail.*timestamp' "$tmp/verify" || problem "its time stamp does not verify"
+      osslsigncode remove-signature -in "$file" -out "$tmp/$f" >/dev/null 2>&1 && file=$tmp/$f &&
+        qv_attach "$dir/signatures/$f.p7s" "$file" "$tmp/$f.signed" "$tmp/attach.log" && cmp -s "$tmp/$f.signed" "$dir/$f" ||
+        problem "it is not its unsigned file with signatures/$f.p7s attached"
+      sum=$(sha256sum <"$file" | cut -d' ' -f1)
+    fi
+    grep -qxF "unsigned sha256: $sum  $f" "$dir/BUILD.txt" || problem "its unsigned file is not the one whose sum BUILD.txt records"
+  done
+  rm -rf "$tmp"
+  [ "$bad" = 0 ] || { echo "release: check: $bad problems in $dir (above)"; return 1; }
+  if [ "$signed" = 1 ]; then echo "release: check: $dir passed (each file signed by the certificate BUILD.txt records, verified against ${ca:-"this machine's trust store"})"
+  else echo "release: check: $dir passed, unsigned: this proves only that the files match the folder's own sums, not who made them"; fi
+}
 
 # --check: the published folder alone, nothing built.
 if [ "$mode" = check ]; then
   command -v osslsigncode >/dev/null || fail "osslsigncode is missing (bash scripts/install-deps.sh installs it)"
-  [ -f "$published/SHA256SUMS" ] && [ -f "$published/BUILD.txt" ] || fail "$published holds no SHA256SUMS and BUILD.txt"
   [ -z "$ca" ] || [ -r "$ca" ] || fail "cannot read the CA file $ca"
-  trust=(); [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
-  scratch=$(mktemp -d) || fail "cannot make a scratch folder"
-  trap 'rm -rf "$scratch"' EXIT
-  bad=0
-  problem() { echo "release: check: $f: $*"; bad=$((bad + 1)); }
-  for f in "${names[@]}"; do
-    file=$published/$f p7s=$published/signatures/$f.p7s
-    want=$(sed -n "s/^unsigned sha256: \([0-9a-f]*\)  $f\$/\1/p" "$published/BUILD.txt")
-    [ -f "$file" ] || { problem "missing"; continue; }
-    [ "$(sha256sum <"$file" | cut -d' ' -f1)  $f" = "$(grep "  $f\$" "$published/SHA256SUMS")" ] ||
-      problem "its SHA-256 sum is not the one in SHA256SUMS"
-    if [ -f "$p7s" ]; then
-      osslsigncode verify "${trust[@]}" -in "$file" >"$scratch/verify" 2>&1 ||
-        { problem "its signature does not verify ($(sed -n 's/.*Calculated message digest.*MISMATCH.*/the file changed after signing/p; s/.*\(Verify error: .*\)/\1/p' "$scratch/verify" | head -n 1))"; continue; }
-      qv_extract "$file" "$scratch/$f.p7s" 2>/dev/null &&
-        cmp -s "$scratch/$f.p7s" "$p7s" || problem "its signature is not signatures/$f.p7s"
-      osslsigncode remove-signature -in "$file" -out "$scratch/$f" >/dev/null 2>&1 && file=$scratch/$f ||
-        problem "its signature cannot be removed"
-    fi
-    [ "$(sha256sum <"$file" | cut -d' ' -f1)" = "$want" ] ||
-      problem "without a signature it is not the unsigned file whose sum BUILD.txt records"
-  done
-  [ "$bad" = 0 ] || fail "$bad problems in $published (above)"
-  against=${ca:-"this machine's trust store"}
-  [ -d "$published/signatures" ] && against="signatures verified against $against" || against=unsigned
-  echo "release: check: $published passed ($against; the sums and the unsigned sums match)"
+  check_release "$published" "$ca" || fail "$published is not the release it says it is"
   exit 0
 fi
 
 mkdir -p "$dist" "$builds" || fail "cannot make $dist or $builds"
-dist=$(cd "$dist" && pwd)
-builds=$(cd "$builds" && pwd)
+dist=$(cd "$dist" && pwd) && builds=$(cd "$builds" && pwd) || exit 1
 cd "$root"
-stage=0 stages=7
-[ "$mode" = release ] || stages=4
+stage=0 stages=$([ "$mode" = release ] && echo 7 || echo 4)
 progress() { stage=$((stage + 1)); echo "release: [$stage/$stages] $*"; }
 
 progress "checking the work tree and the signing input"
@@ -110,13 +128,15 @@ fi
 
 files=(tool/QV_InternalTool.exe plugin/QV_PLUGIN.dll)
 
-# Configures and builds the two deliverables in a fresh folder $builds/$1.
+# Configures and builds the two deliverables in a fresh folder $builds/$1, in
+# an environment of PATH and HOME only: no build flags, CMake variables or
+# compiler launcher (a release is compiled, never cached) reach the bytes.
 build() {
   local dir=$builds/$1 log=$builds/$1.log
   progress "building in $dir (log $log)"
   rm -rf "$dir"
-  if ! { cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
-         cmake --build "$dir" -j "$(nproc)" --target QV_InternalTool QV_PLUGIN; } >"$log" 2>&1; then
+  if ! { env -i PATH="$PATH" HOME="$HOME" cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
+         env -i PATH="$PATH" HOME="$HOME" cmake --build "$dir" -j "$(nproc)" --target QV_InternalTool QV_PLUGIN; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     fail "the build in $dir failed (log $log)"
   fi
@@ -135,8 +155,7 @@ if [ "$mode" = release ]; then
 fi
 
 progress "PE checks"
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
+python=$(command -v /usr/bin/python3 || command -v python3)
 pe_log=$builds/pe-checks.log tool=$builds/first/${files[0]} plugin=$builds/first/${files[1]}
 if ! "$python" tests/pe/pe_checks.py --tool "$tool" --plugin "$plugin" ToolImage PluginImage NoSymbolTable \
      >"$pe_log" 2>&1; then
@@ -158,8 +177,7 @@ if [ "$mode" = attach ]; then
   done
   differ=()
   for n in "${names[@]}"; do cmp -s "$signed/$n" "$published/$n" || differ+=("$n"); done
-  ((${#differ[@]} == 0)) ||
-    fail "${differ[*]}: this tree's build with the published signatures attached is not the published file (ours: $signed)"
+  ((${#differ[@]} == 0)) || fail "${differ[*]}: this tree's build with the published signatures attached is not the published file (ours: $signed)"
   echo "release: done: this tree's build with the signatures attached equals ${names[*]} of $published byte for byte"
   exit 0
 fi
@@ -223,10 +241,13 @@ $(cd "$builds/first" && sha256sum "${files[@]}" | sed 's|^\([0-9a-f]*\)  .*/|uns
 $signature
 
 Built twice from clean build folders (Windows build, cmake/mingw-i686.cmake,
-Ninja) with identical bytes; PE checks passed. Check the files with
-sha256sum -c SHA256SUMS in this folder, or the whole release (signatures
-included) with bash scripts/release.sh --check <this folder> [CA-FILE].
+Ninja, an environment of PATH and HOME only) with identical bytes; PE checks
+passed. Check the whole release, signatures included, with
+bash scripts/release.sh --check <this folder> [CA-FILE].
 EOF
+# The folder as written must pass the check, signed against QV_SIGN_CERT's chain and the trust store.
+[ "$sign" = 0 ] || cat "$QV_SIGN_CERT" /etc/ssl/certs/ca-certificates.crt >"$builds/trust.pem" 2>/dev/null
+check_release "$out.part" "$([ "$sign" = 0 ] || echo "$builds/trust.pem")" || fail "$out.part does not pass the check; $dist is left as it was"
 rm -rf "$out" && mv "$out.part" "$out" || fail "cannot move $out.part to $out"
 trap - EXIT
 

@@ -7,7 +7,8 @@
 # qv_signer_fingerprint; returns 1 with a message naming the cause of bad input.
 qv_check_sign_input() {
   local cert=${QV_SIGN_CERT:-} key=${QV_SIGN_KEY:-} pass=${QV_SIGN_PASS_FILE:-} url=${QV_SIGN_TIMESTAMP_URL:-}
-  local passin=() cert_pub key_pub not_before eku err
+  local passin=() cert_pub key_pub not_before eku err p12_cert=''
+  who() { openssl x509 -noout "$@" -subject -nameopt RFC2253 | sed 's/^subject=//'; }
   sign=0
   if [ -z "$key" ]; then
     [ -z "$cert" ] || { echo "release: FAILED: QV_SIGN_CERT is set but QV_SIGN_KEY is not: name the key to sign with" >&2; return 1; }
@@ -42,6 +43,7 @@ qv_check_sign_input() {
         qv_key_kind=pkcs12
         [ -n "$pass" ] || bad "a PKCS#12 key needs QV_SIGN_PASS_FILE, a file holding its password" || return
         key_pub=$(openssl pkcs12 -in "$key" "${passin[@]}" -nocerts -nodes 2>"$err" | openssl pkey -pubout 2>>"$err")
+        p12_cert=$(openssl pkcs12 -in "$key" "${passin[@]}" -nokeys -clcerts 2>/dev/null | openssl x509 2>/dev/null)
       fi
       [ -n "$key_pub" ] || bad "cannot open the key $key: $(qv_openssl_why "$err")" || return ;;
   esac
@@ -55,8 +57,10 @@ qv_check_sign_input() {
   eku=$(openssl x509 -in "$cert" -noout -ext extendedKeyUsage 2>/dev/null)
   grep -q 'Code Signing' <<<"$eku" ||
     bad "the certificate in $cert may not sign code: it lacks the code-signing extended key usage${eku:+ (it has: $(tail -n +2 <<<"$eku" | xargs))}" || return
-  qv_signer=$(openssl x509 -in "$cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
+  qv_signer=$(who -in "$cert")
   qv_signer_fingerprint=$(openssl x509 -in "$cert" -noout -fingerprint -sha256 | cut -d= -f2)
+  [ -z "$p12_cert" ] || [ "$(openssl x509 -noout -fingerprint -sha256 <<<"$p12_cert" | cut -d= -f2)" = "$qv_signer_fingerprint" ] ||
+    bad "the certificate in $key ($(who <<<"$p12_cert")) is not the one in $cert ($qv_signer)" || return
   if [ -n "$url" ]; then
     qv_timestamp_answers "$url" || bad "the time-stamping server $url does not answer ($qv_why)" || return
   else
@@ -93,13 +97,15 @@ except Exception as e:
 }
 
 # Signs IN into OUT (SHA-256, time-stamped when a server is named), its detached
-# signature to P7S; osslsigncode's words go to LOG.
+# signature to P7S; osslsigncode's words go to LOG. QV_SIGN_CERT's chain signs:
+# a PKCS#12 key goes as a PEM key under its password, removed after signing.
 qv_sign() {
-  local in=$1 out=$2 p7s=$3 log=$4 key=()
+  local in=$1 out=$2 p7s=$3 log=$4 key=(-certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY")
   case $qv_key_kind in
-    pkcs12) key=(-pkcs12 "$QV_SIGN_KEY") ;;
-    pem) key=(-certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY") ;;
-    pkcs11) key=(-pkcs11module "$QV_SIGN_PKCS11_MODULE" -certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY") ;;
+    pkcs12) key[3]=$log.key
+      (umask 077 && openssl pkcs12 -in "$QV_SIGN_KEY" -passin "file:$QV_SIGN_PASS_FILE" -nocerts -nodes |
+        openssl pkey -aes256 -passout "file:$QV_SIGN_PASS_FILE" -out "$log.key") >>"$log" 2>&1 ;;
+    pkcs11) key+=(-pkcs11module "$QV_SIGN_PKCS11_MODULE") ;;
   esac
   [ -z "${QV_SIGN_PASS_FILE:-}" ] || key+=(-readpass "$QV_SIGN_PASS_FILE")
   [ -z "${QV_SIGN_TIMESTAMP_URL:-}" ] || key+=(-ts "$QV_SIGN_TIMESTAMP_URL")
@@ -107,10 +113,12 @@ qv_sign() {
   rm -f "$out" "$p7s"   # osslsigncode 2.9 will not overwrite a file
   if ! osslsigncode sign -h sha256 -n "Quarn QV" "${key[@]}" -in "$in" -out "$out" >>"$log" 2>&1 ||
      ! qv_extract "$out" "$p7s" >>"$log" 2>&1; then
+    rm -f "$log.key"
     tail -n 10 "$log" >&2
     echo "release: FAILED: signing ${in##*/} (log $log)" >&2
     return 1
   fi
+  rm -f "$log.key"
 }
 
 # The signature of the signed file IN as a detached PKCS#7 file in DER, OUT:

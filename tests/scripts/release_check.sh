@@ -3,10 +3,11 @@
 # throwaway certificate authority (tests/support/pki.sh), the signing key as a
 # PKCS#12 file and in a SoftHSM2 token, and an RFC 3161 time-stamping
 # responder (openssl ts behind a small HTTP server on 127.0.0.1). It runs
-# scripts/release.sh unsigned, signed through each key with a time stamp,
-# --check on the results (and on a copy with one byte changed), --attach, and
-# each bad signing input once, which must be refused with its cause named and
-# the dist folder left as it was. Nothing is left running.
+# scripts/release.sh unsigned (with build flags in the environment, which must
+# not reach the bytes), signed through each key with a time stamp, --check on
+# the results and on tampered copies, which must fail naming the file,
+# --attach, and each bad signing input once, which must be refused with its
+# cause named and the dist folder left as it was. Nothing is left running.
 #
 #   bash tests/scripts/release_check.sh [BUILD]
 #
@@ -36,7 +37,9 @@ qv_pki_cert "$pki" signer codeSigning &&
   qv_pki_cert "$pki" tsa timeStamping &&
   qv_pki_cert "$pki" web serverAuth &&
   qv_pki_cert "$pki" expired codeSigning 20200101000000Z 20200201000000Z &&
-  qv_pki_cert "$pki" future codeSigning 20990101000000Z 20990201000000Z || give_up "making the certificates"
+  qv_pki_cert "$pki" future codeSigning 20990101000000Z 20990201000000Z &&
+  cp "$pki/signer.key" "$pki/stale.key" && qv_pki_cert "$pki" stale serverAuth 20200101000000Z 20200201000000Z &&
+  qv_pki_ca "$pki/rogue" && qv_pki_cert "$pki/rogue" tsa timeStamping || give_up "making the certificates"
 echo wrong-password >"$pki/wrong"
 
 # The signing key in a SoftHSM2 token of its own.
@@ -51,7 +54,8 @@ echo 246810 >"$pki/pin"
   >"$pki/softhsm.log" 2>&1 || { cat "$pki/softhsm.log"; give_up "making the SoftHSM2 token"; }
 token_key="pkcs11:token=qv-release;object=publisher;type=private"
 
-# The time-stamping responder: openssl ts -reply for each request POSTed to it.
+# The time-stamping responder: openssl ts -reply for each request POSTed to it,
+# under the test CA, or under a CA nobody trusts for a path starting /rogue.
 cat >"$pki/ts.cnf" <<EOF
 [tsa]
 default_tsa = qv
@@ -69,11 +73,12 @@ import http.server, subprocess, sys, tempfile, os
 pki = sys.argv[1]
 class Responder(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
+        tsa = pki + ("/rogue" if self.path.startswith("/rogue") else "")
         with tempfile.TemporaryDirectory() as d:
             with open(os.path.join(d, "q"), "wb") as f:
                 f.write(self.rfile.read(int(self.headers["Content-Length"])))
             run = subprocess.run(["openssl", "ts", "-reply", "-config", pki + "/ts.cnf", "-queryfile", d + "/q",
-                                  "-signer", pki + "/tsa.crt", "-inkey", pki + "/tsa.key", "-chain", pki + "/ca.pem",
+                                  "-signer", tsa + "/tsa.crt", "-inkey", tsa + "/tsa.key", "-chain", tsa + "/ca.pem",
                                   "-out", d + "/r"], capture_output=True)
             reply = open(d + "/r", "rb").read() if run.returncode == 0 else b""
         print("request: openssl ts exit %d %s" % (run.returncode, run.stderr.decode()[-200:]), flush=True)
@@ -110,11 +115,13 @@ one() { ls -d "$work/$1"/qv-*/ 2>/dev/null | head -n 1; }
 verified() { osslsigncode verify -CAfile "$pki/ca.pem" -TSA-CAfile "$pki/ca.pem" -in "$1" >"$work/verify.log" 2>&1; }
 said() { grep -qF -- "$1" "$work/last.log"; }
 
-say "an unsigned release"
+say "an unsigned release, with build flags and CMake variables in the environment"
 check "release.sh without a key makes an unsigned release, and says so" \
-  eval 'release unsigned && said "the files are unsigned" && grep -qx unsigned "$(one unsigned)/BUILD.txt"'
-check "its sums and --check pass" \
-  eval '(cd "$(one unsigned)" && sha256sum -c --quiet SHA256SUMS) && release x -- --check "$(one unsigned)"'
+  eval 'release unsigned CXXFLAGS=-O0 CFLAGS=-O0 LDFLAGS=-s CMAKE_BUILD_TYPE=Debug &&
+        said "the files are unsigned" && grep -qx unsigned "$(one unsigned)/BUILD.txt"'
+check "its sums and --check pass, and --check says what that proves" \
+  eval '(cd "$(one unsigned)" && sha256sum -c --quiet SHA256SUMS) && release x -- --check "$(one unsigned)" &&
+        said "proves only that the files match the folder" && said "not who made them"'
 
 say "signed through the PKCS#12 file, time-stamped"
 export QV_SIGN_CERT=$pki/signer.pem QV_SIGN_PASS_FILE=$pki/pass QV_SIGN_TIMESTAMP_URL=$tsa
@@ -135,6 +142,35 @@ check "--check fails and names the file after one byte of it changed" \
   eval '! release x -- --check "$work/changed" "$pki/ca.pem" && said "check: QV_InternalTool.exe: " && ! said "check: QV_PLUGIN.dll: "'
 check "--attach of this tree's build gives the published files byte for byte" release x -- --attach "$p12"
 check "--attach fails on a release whose file differs" eval '! release x -- --attach "$work/changed" && said QV_InternalTool.exe'
+unsigned_sums() { grep '^unsigned sha256: ' "$1/BUILD.txt"; }
+check "the build flags in the environment did not reach the unsigned release's bytes" \
+  eval '[ "$(unsigned_sums "$(one unsigned)")" = "$(unsigned_sums "$p12")" ]'
+
+say "tampered copies of the signed release: --check fails on each, naming what is wrong"
+# shellcheck source=../../scripts/sign.sh
+source "$root/scripts/sign.sh"
+strip() { osslsigncode remove-signature -in "$1" -out "$1.u" >/dev/null && mv "$1.u" "$1"; }
+resum() { sha256sum QV_InternalTool.exe QV_PLUGIN.dll >SHA256SUMS; }
+# resign FILE NAME [URL]: FILE signed anew by NAME's key and certificate, time-stamped by URL.
+resign() {
+  strip "$1" && mv "$1" "$1.u" && QV_SIGN_KEY=$pki/$2.p12 QV_SIGN_CERT=$pki/$2.pem QV_SIGN_TIMESTAMP_URL=${3:-} \
+    qv_key_kind=pkcs12 qv_sign "$1.u" "$1" "signatures/$1.p7s" "$work/resign.log" 2>/dev/null && rm "$1.u"
+}
+# flip FILE OFFSET: the byte there XOR 1. The PE CheckSum lies 88 bytes after the PE header's start.
+flip() { printf "\\$(printf %03o $(($(od -An -tu1 -j "$2" -N 1 "$1") ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+checksum_at() { echo $(($(od -An -tu4 -j 60 -N 4 "$1") + 88)); }
+while IFS='|' read -r what wanted how; do
+  rm -rf "$work/t" && cp -r "$p12" "$work/t" && (cd "$work/t" && eval "$how") || give_up "making the copy with $what"
+  check "$what: '$wanted'" eval '! release x -- --check "$work/t" "$pki/ca.pem" && said "check: $wanted"'
+done <<'CASES'
+another DLL, its signature deleted, the sums edited|QV_PLUGIN.dll: it carries no signature|strip QV_PLUGIN.dll && flip QV_PLUGIN.dll 1100 && rm signatures/QV_PLUGIN.dll.p7s && resum && sed -i "s/^unsigned sha256: .*  QV_PLUGIN.dll$/unsigned sha256: $(grep QV_PLUGIN SHA256SUMS)/" BUILD.txt
+both signatures stripped, signatures/ deleted, the sums made anew|QV_InternalTool.exe: it carries no signature|strip QV_InternalTool.exe && strip QV_PLUGIN.dll && rm -r signatures && resum
+the PE CheckSum changed, outside the signed bytes|QV_InternalTool.exe: it is not its unsigned file with signatures/QV_InternalTool.exe.p7s attached|flip QV_InternalTool.exe "$(checksum_at QV_InternalTool.exe)" && resum
+a version.dll added, with its sum and signature|version.dll: is not part of a release|cp QV_PLUGIN.dll version.dll && cp signatures/QV_PLUGIN.dll.p7s signatures/version.dll.p7s && sha256sum version.dll >>SHA256SUMS
+the DLL a link to a copy outside|QV_PLUGIN.dll: is a link|mv QV_PLUGIN.dll "$work/outside.dll" && ln -s "$work/outside.dll" QV_PLUGIN.dll
+the DLL signed by another certificate of the same CA|QV_PLUGIN.dll: its signature does not verify (it is not by the certificate whose fingerprint BUILD.txt records|resign QV_PLUGIN.dll other && resum
+a time stamp under a root nobody trusts|QV_InternalTool.exe: its time stamp does not verify|resign QV_InternalTool.exe signer "${tsa}rogue" && resum
+CASES
 
 say "signed through the SoftHSM2 token, time-stamped"
 check "release.sh signs through the token" \
@@ -147,7 +183,7 @@ check "the password never reaches a log or BUILD.txt" eval '! grep -rqF -e qv-te
 
 say "bad signing input is refused before anything is written"
 mkdir -p "$work/kept" && cp -r "$p12" "$work/kept/" || give_up "copying a release"
-listing() { (cd "$work/kept" && find . -printf '%p %s %T@\n' | sort | sha256sum); }
+listing() { (cd "$work/kept" && find . -mindepth 1 -printf '%p %s %T@\n' | sort | sha256sum); }
 before=$(listing)
 # refused CAUSE [VAR=VALUE]...: release.sh with these changes must fail, say
 # CAUSE, and leave the dist folder as it was.
@@ -167,6 +203,12 @@ check "an expired certificate" refused "has expired" QV_SIGN_KEY="$pki/expired.p
 check "a certificate not yet valid" refused "is not valid before" QV_SIGN_KEY="$pki/future.p12" QV_SIGN_CERT="$pki/future.pem"
 check "a certificate without code signing" refused "lacks the code-signing extended key usage" QV_SIGN_KEY="$pki/web.p12" QV_SIGN_CERT="$pki/web.pem"
 check "an unreachable time-stamping server" refused "does not answer" QV_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/
+check "a PKCS#12 file holding another certificate for the key, both named" refused \
+  "the certificate in $pki/stale.p12 (O=Quarn QV test,CN=Quarn QV Test stale) is not the one in $pki/signer.pem (O=Quarn QV test,CN=Quarn QV Test signer)" \
+  QV_SIGN_KEY="$pki/stale.p12"
+check "files whose signatures do not chain to a trusted root once signed leave dist as it was" \
+  eval '! release kept QV_SIGN_KEY="$pki/signer.p12" QV_SIGN_CERT="$pki/signer.crt" &&
+        said "QV_PLUGIN.dll: its signature does not verify" && said "does not pass the check" && [ "$(listing)" = "$before" ]'
 
 if [ "$failed" = 0 ]; then say "passed"; else say "$failed checks failed"; fi
 [ "$failed" = 0 ]

@@ -47,7 +47,7 @@ qv_pki_cert "$out/pki" signer codeSigning || fail "openssl could not make the co
 # Signed as a release signs (scripts/sign.sh), through the PKCS#12 file.
 # shellcheck source=../../scripts/sign.sh
 source "$here/../../scripts/sign.sh"
-QV_SIGN_KEY=$out/pki/signer.p12 QV_SIGN_PASS_FILE=$out/pki/pass qv_key_kind=pkcs12
+QV_SIGN_KEY=$out/pki/signer.p12 QV_SIGN_CERT=$out/pki/signer.pem QV_SIGN_PASS_FILE=$out/pki/pass qv_key_kind=pkcs12
 unset QV_SIGN_TIMESTAMP_URL
 for file in "$@"; do
   name=$(basename "$file")

@@ -16,7 +16,9 @@
 #                                      serverAuth for a certificate that may
 #                                      not sign code), valid from START to END
 #                                      (YYYYMMDDHHMMSSZ; default: from an hour
-#                                      ago for 30 days)
+#                                      ago for 30 days); an existing
+#                                      DIR/NAME.key is kept: a certificate
+#                                      for a key that has one already
 #
 # Every function returns non-zero, with openssl's words on standard error,
 # when a step fails.
@@ -60,13 +62,14 @@ EOF
 }
 
 qv_pki_cert() {
-  local dir=$1 name=$2 eku=$3 start=${4:-} end=${5:-} dates
+  local dir=$1 name=$2 eku=$3 start=${4:-} end=${5:-} dates key=(-newkey rsa:2048 -nodes -keyout "$1/$2.key")
+  [ ! -f "$dir/$name.key" ] || key=(-key "$dir/$name.key")
   if [ -n "$start" ]; then
     dates=(-startdate "$start" -enddate "$end")
   else
     dates=(-startdate "$(date -u -d '1 hour ago' +%Y%m%d%H%M%SZ)" -days 30)
   fi
-  openssl req -new -newkey rsa:2048 -nodes -keyout "$dir/$name.key" -out "$dir/$name.csr" \
+  openssl req -new "${key[@]}" -out "$dir/$name.csr" \
     -subj "/O=Quarn QV test/CN=Quarn QV Test $name" 2>"$dir/$name.log" &&
     openssl ca -batch -config "$dir/ca.cnf" -extensions "$eku" "${dates[@]}" \
       -in "$dir/$name.csr" -out "$dir/$name.crt" -notext 2>>"$dir/$name.log" &&
