@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Can this machine run the 32-bit Windows build directly? Runs the tiny 32-bit
-# Windows program scripts/probe-win32.c under Wine in a prefix of its own
-# within QV_PROBE_SECONDS (60): only a program that really ran and answered
-# counts (where the kernel runs no 32-bit code Wine fails at once, or hangs
+# Can this machine run the 32-bit Windows build directly? Only a 32-bit Linux
+# program of a few bytes, then the tiny Windows program scripts/probe-win32.c
+# under Wine (own prefix, QV_PROBE_SECONDS: 60) that really ran and answered
+# count (where the kernel runs no 32-bit code Wine fails at once, or hangs
 # under a registered emulator). Prints one line; the answer ("directly (Wine
 # 8.0)" or "emulated: <why>") stays in BUILD_DIR/probe/result, the program in
 # BUILD_DIR/probe/qv_probe.exe (it also holds Wine's desktop, see wine-env.sh).
-#   bash scripts/probe-win32.sh [BUILD_DIR]
+#   bash scripts/probe-win32.sh [--kernel] [BUILD_DIR]
 # Exit code 0: run the Windows programs here; 1: in the emulated machine
-# (scripts/vm-run.sh). QV_VM=1 answers 1 without running anything.
+# (scripts/vm-run.sh). QV_VM=1 answers 1 without running anything; --kernel
+# asks only whether the kernel runs 32-bit code, and builds nothing.
 set -uo pipefail
+kernel=0 && [ "${1:-}" != --kernel ] || { kernel=1 && shift; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-${QV_BUILD_DIR:-$root/build}}/probe
 mkdir -p "$dir" && dir=$(cd "$dir" && pwd)
@@ -18,14 +20,14 @@ emulated="the Windows tests and the demo run in an emulated machine (scripts/vm-
 [ "${QV_NO_VM:-0}" != 1 ] || emulated="the Windows tests and the demo are left out here (QV_NO_VM=1: no emulated machine)"
 answer() { echo "$1" >"$dir/result"; echo "probe: $2"; }
 
-if [ ! -f "$exe" ] || [ "$root/scripts/probe-win32.c" -nt "$exe" ]; then
+if [ "$kernel" = 0 ] && { [ ! -f "$exe" ] || [ "$root/scripts/probe-win32.c" -nt "$exe" ]; }; then
   i686-w64-mingw32-gcc -O2 -s -o "$exe" "$root/scripts/probe-win32.c" 2>"$dir/build.log" || {
     cat "$dir/build.log"
     echo "probe: cannot build the probe program (is g++-mingw-w64-i686 installed?); taking the emulated path: $emulated"
     exit 1
   }
 fi
-[ "${QV_VM:-0}" != 1 ] || { answer "emulated: QV_VM=1" "QV_VM=1: $emulated"; exit 1; }
+[ "${QV_VM:-0}" != 1 ] || [ "$kernel" = 1 ] || { answer "emulated: QV_VM=1" "QV_VM=1: $emulated"; exit 1; }
 
 # Does the kernel run 32-bit x86 code at all? A 32-bit Linux program of a few
 # bytes tells, apart from anything Wine does: an ELF header, one loadable
@@ -40,6 +42,9 @@ if [ "$rc" != 42 ]; then
     "this kernel runs no 32-bit code (a 32-bit program fails with \"${why:-exit code $rc: $(tail -n 1 "$dir/elf32.log")}\"): $emulated"
   exit 1
 fi
+[ "$kernel" = 0 ] || exit 0
+hash wine 2>/dev/null || { answer "emulated: no Wine" "this machine runs 32-bit code, but $(cat "$dir/../install-deps.no-wine" 2>/dev/null ||
+  echo "Wine is not installed (bash scripts/install-deps.sh)"): $emulated"; exit 1; }
 
 # No TMPDIR: Debian 13's Wine 10 aborts at start when it is set.
 unset TMPDIR DISPLAY

@@ -31,6 +31,8 @@ elif [ "${QV_NO_VM:-0}" = 1 ]; then
 else
   win_where="in the emulated machine"
   [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh vm || exit 1
+  # Here, not in the background: a mirror mid-update is named on the first lines.
+  from=$(bash scripts/vm-run.sh --sources) && export QV_VM_FROM=$from
 fi
 
 passed=0 failed=0 failures=()
@@ -92,8 +94,9 @@ else
   step_fail "native build"
 fi
 
-echo "== the check of a cached Debian root (emulated machine, Debian 13 root)"
+echo "== the checks of a cached Debian root and of a mirror mid-update (emulated machine, Debian 13 root)"
 step "Debian root check" bash tests/scripts/debian_root_check.sh
+step "mirror check" bash tests/scripts/mirror_check.sh
 
 if [ "${QV_QUICK:-0}" != 1 ]; then
   if [ "$win_ok" = 1 ]; then
@@ -128,7 +131,9 @@ fi
 echo
 for f in "${failures[@]}"; do echo "failed: $f"; done
 release=$(. /etc/os-release 2>/dev/null; echo "${NAME%% *} ${VERSION_ID:-}")
-printf 'passed %s\nfailed %s\nsystem %s\nwindows %s\n' "$passed" "$failed" "$release" "$win_ran" >"$build/test-summary"
+without=$(sed -n 's/^# without /guest made without /p' <<<"${QV_VM_FROM:-}"; sed -n 's/^# without /root made without /p' <<<"${QV_ROOT_FROM:-}")
+printf 'passed %s\nfailed %s\nsystem %s\nwindows %s\n%s' "$passed" "$failed" "$release" "$win_ran" "${without:+$without$'\n'}" >"$build/test-summary"
+[ -z "$without" ] || echo "$without (a mirror mid-update)"
 case $win_ran in
   left*) echo "Windows tests $win_ran" ;;
   *) echo "Windows tests ran $win_ran" ;;

@@ -7,6 +7,8 @@
 # folders at the same paths (9p). The command goes over SSH; its output comes
 # live, its exit status is this script's; QV_*, CI and the locale pass on.
 #   bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]...
+# --sources: prints the apt sources the guest is (to be) made from, as
+# QV_VM_FROM, which a later run then takes as they are (scripts/test.sh).
 # --scratch DIR: a folder on an ext4 disk made for the run (Wine keeps DOS
 # attributes in extended attributes, which 9p drops). Logs in <build>/vm.
 # QV_BUILD_DIR, QV_VM_TIMEOUT (3600 s), QV_VM_BOOT_TIMEOUT (600 s),
@@ -27,14 +29,13 @@ suite=${suites[${QV_VM_DEBIAN:=12}]:-} && [ -n "$suite" ] || qv_fail "QV_VM_DEBI
 # the three times the packages make it would take a minute.
 packages=linux-image-amd64,wine,wine32:i386,xvfb,xauth,locales,cmake,python3,python3-pefile,imagemagick,procps
 make_guest() {
-  local sources
-  sources=$(qv_sources "$suite") && ssh-keygen -q -t ed25519 -N '' -C qv-guest -f "$1/key" &&
+  ssh-keygen -q -t ed25519 -N '' -C qv-guest -f "$1/key" &&
     debvm-create -r "$suite" -o "$1/tree" -k "$1/key.pub" -h qv-guest -s packagelists,ext4 -- --format=directory \
       --architectures=amd64,i386 --include="$packages" --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
       --setup-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" && echo MODULES=list >"$1/etc/initramfs-tools/conf.d/qv"' \
       --customize-hook='printf "virtio_pci\nvirtio_blk\next4\n" >>"$1/etc/initramfs-tools/modules" && chroot "$1" update-initramfs -u' \
       --customize-hook='printf "en_US.UTF-8 UTF-8\nru_RU.UTF-8 UTF-8\n" >"$1/etc/locale.gen" && chroot "$1" locale-gen' \
-      - <<<"$sources" && chroot "$1/tree" dpkg-query -W -f='${Version}' wine >"$1/wine-version" &&
+      - < <(grep '^deb' <<<"$qv_from") && chroot "$1/tree" dpkg-query -W -f='${Version}' wine >"$1/wine-version" &&
     truncate -s "$(($(du -sm "$1/tree" | cut -f1) + 1024))M" "$1/guest.ext4" &&
     mkfs.ext4 -q -L debvm -d "$1/tree" "$1/guest.ext4" && rm -rf --one-file-system "$1/tree"
 }
@@ -51,7 +52,10 @@ if [ -z "${guest:-}" ]; then
   hash debvm-create debvm-run debvm-waitssh ssh mkfs.ext4 setpriv 2>/dev/null ||
     qv_fail "debvm, QEMU or ssh is missing: install what the emulated machine needs with: bash scripts/install-deps.sh vm"
   [ "$(id -u)" = 0 ] || qv_fail "making the guest needs root (mmdebstrap)"
-  qv_cached "debvm-guest$QV_VM_DEBIAN" "$(declare -p suite packages; declare -f make_guest)" make_guest
+  recipe=$(declare -p suite packages; declare -f make_guest) qv_from=${QV_VM_FROM:-}
+  [ -n "$qv_from" ] || qv_pick_sources "$suite" amd64,i386 "debvm-guest$QV_VM_DEBIAN" "$recipe"
+  [ "$1" != --sources ] || { echo "$qv_from"; exit 0; }
+  qv_cached "debvm-guest$QV_VM_DEBIAN" "$recipe" make_guest
   rm -rf "$run" && mkdir -p "$run" || qv_fail "cannot make $run"
   {
     declare -p qv_shares scratch
