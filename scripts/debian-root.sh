@@ -24,17 +24,17 @@ qv_pick_sources() {
   all=$(qv_sources "$1") && main=$(grep -Ev ' [a-z]+-(security|updates) ' <<<"$all") || exit 1
   qv_from=$all && [ ! -d "$qv_cache/$3-$(qv_key "$4" "$all")" ] || return 0
   [ ! -d "$qv_cache/$3-$(qv_key "$4" "$main")" ] || local QV_APT_TRIES=1   # made without them before: asked once
-  qv_from=$(QV_APT_TRIES=${QV_APT_TRIES:-4} bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh" sources "$2" <<<"$all" \
-    2> >(sed -u "s/^install-deps/$qv_who/" >&2)) || qv_fail "the mirror cannot give $1 (above)" >&2
-  [ "$qv_from" = "$all" ] || qv_say >&2 "made from the main suite $1 alone;" \
-    "a later run whose mirror is whole makes it again from all of its suites"
+  qv_from=$({ QV_APT_TRIES=${QV_APT_TRIES:-4} bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh" sources "$2" <<<"$all" \
+    2>&1 >&3 | sed "s/^install-deps/$qv_who/" >&2; } 3>&1) || qv_fail "the mirror cannot give $1 (above)" >&2
+  [ "$qv_from" = "$all" ] || qv_say >&2 "made from the main suite $1 alone; a run whose mirror is whole makes it again from all"
 }
 qv_key() { sha256sum <<<"$1$(grep '^deb' <<<"$2")" | cut -c1-16; }
 
-# qv_cached KIND RECIPE MAKER: sets qv_entry to <cache>/KIND-<hash of RECIPE
-# and qv_from>, made (its "sources" file holding qv_from) by MAKER (into a new folder, under a lock, moved into place when
-# complete) when missing or when its files lost the checksums of its making.
-# Older recipes' entries go then, unless a run holds them as it holds this.
+# qv_cached KIND RECIPE MAKER: sets qv_entry to <cache>/KIND-<hash of RECIPE,
+# qv_from>, made by MAKER (in a new folder, under a lock, moved into place when
+# complete, its file "sources" naming qv_from) when missing or when its files
+# lost the checksums of its making. Older recipes' entries go then, unless a
+# run holds them as it holds this.
 qv_cached() {
   local new=$qv_cache/.new-$1-$$ old start=$SECONDS
   qv_entry=$qv_cache/$1-$(qv_key "$2" "${qv_from:-}")
