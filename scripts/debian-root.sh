@@ -25,8 +25,8 @@ qv_pick_sources() {
   qv_from=$all && [ ! -d "$qv_cache/$3-$(qv_key "$4" "$all")" ] || return 0
   [ ! -d "$qv_cache/$3-$(qv_key "$4" "$main")" ] || local QV_APT_TRIES=1   # made without them before: asked once
   qv_from=$({ QV_APT_TRIES=${QV_APT_TRIES:-4} bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh" sources "$2" <<<"$all" \
-    2>&1 >&3 | sed "s/^install-deps/$qv_who/" >&2; } 3>&1) || qv_fail "the mirror cannot give $1 (above)" >&2
-  [ "$qv_from" = "$all" ] || qv_say >&2 "made from the main suite $1 alone; a run whose mirror is whole makes it again from all"
+    2>&1 >&3 | sed -u "s/^install-deps/$qv_who/" >&2; } 3>&1) || qv_fail "the mirror cannot give $1 (above)" >&2
+  [ "$qv_from" = "$all" ] || qv_say >&2 "$3 is made from the main suite $1 alone; a run whose mirror is whole makes it again from all"
 }
 qv_key() { sha256sum <<<"$1$(grep '^deb' <<<"$2")" | cut -c1-16; }
 

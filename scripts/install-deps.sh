@@ -24,9 +24,8 @@ step() {
   exit 1
 }
 
-# apt-get update ARG..., again while an index fails (apt only warns of a
-# mirror it cannot reach); "failed": "URL: apt's reason" of the last try.
-# 0: updated, 1: an index failed, 2: apt failed.
+# apt-get update ARG..., again while an index fails (apt only warns of a mirror it cannot
+# reach); "failed": "URL: apt's reason" of the last try. 0: updated, 1: an index failed, 2: apt failed.
 update() {
   local try out rc
   for ((try = 1; ; try++)); do
@@ -77,7 +76,7 @@ for p in "${pkgs[@]}"; do have "$p" || { need+=("$p") && [[ " ${wine[*]} " == *"
 
 if ((${#need[@]})); then
   [[ " ${need[*]} " != *:i386* ]] || dpkg --print-foreign-architectures | grep -qx i386 ||
-    step "adding the i386 architecture" dpkg --add-architecture i386
+    { step "adding the i386 architecture" dpkg --add-architecture i386 && added=1; }
   export DEBIAN_FRONTEND=noninteractive && echo "install-deps: updating the package lists"
   update
   case $? in
@@ -89,6 +88,7 @@ if ((${#need[@]})); then
     [ "${#rest[@]}" != "${#need[@]}" ] || soft='' step "installing them" false
     echo "install-deps: 32-bit Wine cannot be installed from these lists: the Windows tests and the demo take the emulated machine"
     echo "32-bit Wine cannot be installed while apt cannot update ${failed%%$'\n'*}" >"$build/install-deps.no-wine"
+    [ -z "${added:-}" ] || step "removing the i386 architecture again, which nothing uses" dpkg --remove-architecture i386
     soft='' step "installing ${rest[*]} ${emulated[*]}" apt-get install -y -q --no-install-recommends "${rest[@]}" "${emulated[@]}"
   fi
 fi

@@ -65,7 +65,7 @@ made() { echo made >"$1/image"; }
 pick() { qv_from= && qv_pick_sources bookworm amd64 guest recipe 2>"$work/err"; }
 
 pick
-grep -q "^mirror-check: made from the main suite bookworm alone" "$work/err" || fail "no word of the suite left out: $(cat "$work/err")"
+grep -q "^mirror-check: guest is made from the main suite bookworm alone" "$work/err" || fail "no word of the suite left out: $(cat "$work/err")"
 (qv_cached guest recipe made >/dev/null) && grep -q "^# without bookworm-security" "$work"/cache/guest-*/sources ||
   fail "the entry does not name what it was made from: $(cat "$work"/cache/guest-*/sources)"
 pick
