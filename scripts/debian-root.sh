@@ -15,13 +15,29 @@ qv_sources() {
     { echo "$qv_who: this machine's apt lists no Debian mirror; name one with QV_VM_MIRROR=<Debian mirror URI>" >&2; return 1; }
 }
 
-# qv_cached KIND RECIPE MAKER: sets qv_entry to <cache>/KIND-<hash of RECIPE>,
-# made by MAKER (into a new folder, under a lock, moved into place when
-# complete) when missing or when its files lost the checksums of its making.
-# Older recipes' entries go then, unless a run holds them as it holds this.
+# Sets qv_from to the apt sources (ARCHS) an entry of KIND and RECIPE is made
+# from: SUITE's suites, or SUITE alone where a security or updates index fails
+# (scripts/install-deps.sh sources, with "# without" lines), which it says.
+# No mirror is asked while an entry made from all of them is cached.
+qv_pick_sources() {
+  local all main
+  all=$(qv_sources "$1") && main=$(grep -Ev ' [a-z]+-(security|updates) ' <<<"$all") || exit 1
+  qv_from=$all && [ ! -d "$qv_cache/$3-$(qv_key "$4" "$all")" ] || return 0
+  [ ! -d "$qv_cache/$3-$(qv_key "$4" "$main")" ] || local QV_APT_TRIES=1   # made without them before: asked once
+  qv_from=$({ QV_APT_TRIES=${QV_APT_TRIES:-4} bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh" sources "$2" <<<"$all" \
+    2>&1 >&3 | sed -u "s/^install-deps/$qv_who/" >&2; } 3>&1) || qv_fail "the mirror cannot give $1 (above)" >&2
+  [ "$qv_from" = "$all" ] || qv_say >&2 "$3 is made from the main suite $1 alone; a run whose mirror is whole makes it again from all"
+}
+qv_key() { sha256sum <<<"$1$(grep '^deb' <<<"$2")" | cut -c1-16; }
+
+# qv_cached KIND RECIPE MAKER: sets qv_entry to <cache>/KIND-<hash of RECIPE,
+# qv_from>, made by MAKER (in a new folder, under a lock, moved into place when
+# complete, its file "sources" naming qv_from) when missing or when its files
+# lost the checksums of its making. Older recipes' entries go then, unless a
+# run holds them as it holds this.
 qv_cached() {
   local new=$qv_cache/.new-$1-$$ old start=$SECONDS
-  qv_entry=$qv_cache/$1-$(sha256sum <<<"$2" | cut -c1-16)
+  qv_entry=$qv_cache/$1-$(qv_key "$2" "${qv_from:-}")
   mkdir -p "$qv_cache" && exec {qv_lock}>>"$qv_cache/lock-$1" || qv_fail "cannot use the cache $qv_cache (QV_VM_CACHE)"
   flock -n "$qv_lock" || { qv_say "waiting for another run, which makes or checks $qv_cache/$1-*"; flock "$qv_lock"; }
   if [ -d "$qv_entry" ] && (cd "$qv_entry" && b2sum --quiet --strict -c B2SUMS >/dev/null 2>&1); then
@@ -30,7 +46,7 @@ qv_cached() {
     [ ! -d "$qv_entry" ] || qv_say "$qv_entry is not what was made (checksums): it is made again"
     rm -rf --one-file-system "$qv_entry" "$qv_cache/.new-$1"-* && mkdir -p "$new" && trap "rm -rf --one-file-system '$new'" EXIT
     qv_say "making $qv_entry (once per machine), log in $qv_log"
-    "$3" "$new" > >(tee "$qv_log" | grep --line-buffered '^install-deps: ') 2>&1 &&
+    echo "${qv_from:-}" >"$new/sources" && "$3" "$new" > >(tee "$qv_log" | grep --line-buffered '^install-deps: ') 2>&1 &&
       (cd "$new" && b2sum -- * >B2SUMS) && mv "$new" "$qv_entry" ||
       { tail -n 20 "$qv_log" | sed 's/^/  /'; qv_fail "making $qv_entry failed; log in $qv_log"; }
     trap - EXIT

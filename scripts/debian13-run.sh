@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # Runs a command of this work tree in a Debian 13 root: mmdebstrap's minimal
-# Debian 13 with scripts/install-deps.sh run in it by a hook (every change of
-# the package list is tried on a bare Debian 13), a squashfs image in the
-# cache of scripts/debian-root.sh; --fresh: the bare root. A run sees it
-# through an overlay dropped at its end, with the work tree, build and git
-# folders, /tmp, /dev, /proc, /sys, in a PID namespace that ends all it leaves
-# running. QV_*, CI and the locale pass on, with QV_IN_ROOT=debian13 and
-# QV_NO_VM=1; builds go to build/debian13 unless QV_BUILD_DIR says.
-#
+# Debian 13 with "scripts/install-deps.sh full" run in it (the package list
+# tried on a bare Debian 13), a squashfs image in scripts/debian-root.sh's
+# cache; --fresh: the bare root. A run sees it through an overlay dropped at
+# its end, with the work tree, build and git folders, /tmp, /dev, /proc, /sys,
+# in a PID namespace that ends all it leaves running. QV_*, CI and the locale
+# pass on, with QV_IN_ROOT=debian13, QV_NO_VM=1 and QV_ROOT_FROM (its apt
+# sources); builds go to build/debian13 unless QV_BUILD_DIR says.
 #   bash scripts/debian13-run.sh [--fresh] COMMAND [ARG]...
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -36,17 +35,16 @@ hash mmdebstrap mksquashfs setpriv 2>/dev/null ||
 
 # The root as a squashfs image (lz4: quick to make and to read).
 make_root() {
-  local sources hooks=()
-  sources=$(qv_sources trixie) || return 1
+  local hooks=()
   [ "$kind" = debian13-bare ] || hooks=(--customize-hook="copy-in $root/scripts/install-deps.sh /tmp"
-    --customize-hook='chroot "$1" env QV_BUILD_DIR=/tmp bash /tmp/install-deps.sh'
+    --customize-hook='chroot "$1" env QV_BUILD_DIR=/tmp bash /tmp/install-deps.sh full'
     --customize-hook='chroot "$1" apt-get clean')
-  mmdebstrap --variant=minbase "${hooks[@]}" trixie "$1/tree" - <<<"$sources" &&
+  mmdebstrap --variant=minbase "${hooks[@]}" trixie "$1/tree" - < <(grep '^deb' <<<"$qv_from") &&
     mksquashfs "$1/tree" "$1/root.squashfs" -comp lz4 -quiet -no-progress && rm -rf --one-file-system "$1/tree"
 }
-kind=debian13-root recipe=$(sha256sum <"$root/scripts/install-deps.sh")
-[ "$fresh" = 0 ] || kind=debian13-bare recipe=
-mkdir -p "$runs" && qv_cached "$kind" "$(declare -f make_root) $kind$recipe" make_root
+kind=debian13-root recipe="$(declare -f make_root) debian13-root$(sha256sum <"$root/scripts/install-deps.sh")"
+[ "$fresh" = 0 ] || kind=debian13-bare recipe="$(declare -f make_root) debian13-bare"
+mkdir -p "$runs" && qv_pick_sources trixie amd64 "$kind" "$recipe" && qv_cached "$kind" "$recipe" make_root
 
 export QV_BUILD_DIR=${QV_BUILD_DIR:-$root/build/debian13}
 export QV_FUZZ_BUILD_DIR=${QV_FUZZ_BUILD_DIR:-$QV_BUILD_DIR/fuzz}
@@ -56,6 +54,6 @@ for old in "$runs"/run.*; do [ ! -d "$old" ] || flock -n "$old/lock" rm -rf --on
 run=$(mktemp -d "$runs/run.XXXXXX") && exec {run_lock}>"$run/lock" && flock "$run_lock" || qv_fail "cannot make a run folder in $runs"
 trap 'rm -rf --one-file-system "$run"' EXIT
 qv_job PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM="${TERM:-dumb}" \
-  QV_IN_ROOT=debian13 QV_NO_VM=1 -- "$@" >"$run/job.sh"
+  QV_IN_ROOT=debian13 QV_NO_VM=1 QV_ROOT_FROM="$qv_from" -- "$@" >"$run/job.sh"
 qv_say "running in the $([ "$fresh" = 1 ] && echo bare Debian 13 root || echo "Debian 13 root, with the project's packages"): $*"
 qv_in_namespace "$run" "$qv_entry/root.squashfs" "${qv_shares[@]}" "$qv_cache/ccache"

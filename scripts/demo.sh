@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# The maintenance tool at work (README, "Two commands"): QV_InternalTool.exe
-# under Wine and Xvfb on a copy of samples/game, qel.ini and every box (a PNG
-# of each in out/demo/) after each step, then scripts/demo-plugin.sh; in the
-# emulated machine (scripts/vm-run.sh) where no 32-bit code runs here.
-# QV_SKIP_INSTALL=1, QV_BUILD_DIR, QV_DEMO_OUT (out/demo), QV_VM=1, QV_NO_VM=1;
-# QV_DEMO_STAGE=wine (the guest's half) neither installs nor builds;
-# QV_DEMO_PICTURES=docs copies three boxes' pictures to docs/.
+# The maintenance tool at work: QV_InternalTool.exe under Wine and Xvfb on a
+# copy of samples/game, qel.ini and every box (a PNG in out/demo/) after each
+# step, then scripts/demo-plugin.sh; in scripts/vm-run.sh's emulated machine
+# where Windows programs cannot run here. QV_SKIP_INSTALL=1, QV_BUILD_DIR,
+# QV_DEMO_OUT (out/demo), QV_VM=1, QV_NO_VM=1; QV_DEMO_STAGE=wine (the guest's
+# half) neither installs nor builds; QV_DEMO_PICTURES=docs: three boxes' PNGs.
 set -euo pipefail
 trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,10 +19,7 @@ where=directly
 if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
   [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh
   if ! bash scripts/probe-win32.sh "$build"; then
-    if [ "${QV_NO_VM:-0}" = 1 ]; then
-      echo "demo: FAILED: Windows programs cannot run here, and QV_NO_VM=1 forbids the emulated machine"
-      exit 1
-    fi
+    [ "${QV_NO_VM:-0}" != 1 ] || { echo "demo: FAILED: Windows programs cannot run here, and QV_NO_VM=1 forbids the emulated machine"; exit 1; }
     where="in the emulated machine"
     [ "${QV_SKIP_INSTALL:-0}" = 1 ] || bash scripts/install-deps.sh vm
   fi
@@ -35,7 +31,7 @@ if [ "${QV_DEMO_STAGE:-all}" != wine ]; then
     standin_tool_product_3_7
 
   if [ "$where" != directly ]; then
-    [ ! -f scripts/demo-plugin.sh ] || QV_DEMO_STAGE=build bash scripts/demo-plugin.sh
+    QV_DEMO_STAGE=build bash scripts/demo-plugin.sh
     echo "== the rest of the demo runs under Wine in the emulated machine"
     exec bash scripts/vm-run.sh --scratch "$build/wine" env QV_DEMO_STAGE=wine bash scripts/demo.sh
   fi
@@ -45,11 +41,8 @@ fi
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$build/wine" stop-on-exit
 
-rm -rf "$out"
-mkdir -p "$out/shots"
-game="$out/game"
-cp -r samples/game "$game"
-rm -f "$game/README.txt"
+rm -rf "$out" && mkdir -p "$out/shots"
+game="$out/game" && cp -r samples/game "$game" && rm -f "$game/README.txt"
 standins="$build/win/standins/tool"
 cp "$standins/standin_tool_product_3_7.dll" "$game/_QV3_.dll"
 cp "$standins/standin_tool_launcher.exe" "$game/QV_Launcher.exe"
@@ -68,16 +61,12 @@ win() { printf 'Z:%s' "${1//\//\\}"; }
 step=0
 run_step() {
   local title=$1 answers=$2 arguments=$3
-  step=$((step + 1))
-  local shots="$QV_DEMO_OUT/shots/step$step"
-  mkdir -p "$shots"
-  echo
-  echo "== step $step: $title"
+  step=$((step + 1)) && local shots="$QV_DEMO_OUT/shots/step$step" && mkdir -p "$shots"
+  printf '\n== step %s: %s\n' "$step" "$title"
   echo "   QV_InternalTool.exe$arguments   (in $QV_DEMO_GAME)"
   wine "$QV_DEMO_RUN" "$(win "$shots")" "$answers" "$(win "$QV_DEMO_GAME")" "$QV_DEMO_TOOL" "$arguments" |
     iconv -f cp1251 -t utf-8 | sed 's/^/   /'
-  for bmp in "$shots"/*.bmp; do
-    [ -e "$bmp" ] || continue
+  for bmp in "$shots"/*.bmp; do [ -e "$bmp" ] || continue
     convert "$bmp" "$QV_DEMO_OUT/step$step-$(basename "${bmp%.bmp}").png" && rm -f "$bmp"
     echo "   saved $QV_DEMO_OUT/step$step-$(basename "${bmp%.bmp}").png"
   done
@@ -115,8 +104,7 @@ qv_wine_stop
 if [ -n "${QV_DEMO_PICTURES:-}" ]; then
   # The README's pictures (a relative folder is the work tree's), stripped of
   # their time stamps so that an unchanged box gives the same file.
-  pictures=$QV_DEMO_PICTURES
-  [[ $pictures = /* ]] || pictures=$root/$pictures
+  pictures=$QV_DEMO_PICTURES && [[ $pictures = /* ]] || pictures=$root/$pictures
   mkdir -p "$pictures"
   convert -strip "$out/step1-box-01.png" "$pictures/box-installed-en.png"
   convert -strip "$out/step4-box-01.png" "$pictures/box-installed-ru.png"
@@ -126,9 +114,5 @@ fi
 echo
 echo "== demo done ($where): game folder $game, box pictures in $out"
 ls "$out"/*.png
-
-if [ -f scripts/demo-plugin.sh ]; then
-  echo
-  echo "== the plug-in's demo"
-  bash scripts/demo-plugin.sh
-fi
+printf "\n== the plug-in's demo\n"
+bash scripts/demo-plugin.sh

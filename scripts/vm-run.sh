@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Runs a command of this work tree in an emulated machine, for machines that
-# run no 32-bit code: a Debian 12 guest with 32-bit Wine, Xvfb and CTest
-# (QV_VM_DEBIAN=13: Debian 13) made by debvm-create into the cache of
-# scripts/debian-root.sh, booted by debvm-run (no KVM) on a snapshot of its
-# disk in a PID namespace that ends with the run, the work tree, build and git
-# folders at the same paths (9p). The command goes over SSH; its output comes
-# live, its exit status is this script's; QV_*, CI and the locale pass on.
-#   bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]...
-# --scratch DIR: a folder on an ext4 disk made for the run (Wine keeps DOS
-# attributes in extended attributes, which 9p drops). Logs in <build>/vm.
+# Runs a command of this work tree in an emulated machine: a Debian 12 guest
+# (QV_VM_DEBIAN=13: 13) with 32-bit Wine, Xvfb and CTest, made by debvm-create
+# into the cache of scripts/debian-root.sh, booted by debvm-run (no KVM) on a
+# snapshot of its disk in a PID namespace that ends with the run, the work
+# tree, build and git folders at the same paths (9p). The command goes over
+# SSH, its output live, its exit status this script's; QV_*, CI, locale pass on.
+#   bash scripts/vm-run.sh [--scratch DIR]... COMMAND [ARG]... | --sources
+# --scratch DIR: a folder on an ext4 disk made for the run (9p drops the
+# extended attributes where Wine keeps DOS attributes). --sources: prints the
+# apt sources the guest is made from, which QV_VM_FROM then hands to a run.
 # QV_BUILD_DIR, QV_VM_TIMEOUT (3600 s), QV_VM_BOOT_TIMEOUT (600 s),
-# QV_VM_MEMORY (4096 MB), QV_VM_CPUS (2).
+# QV_VM_MEMORY (4096 MB), QV_VM_CPUS (2); logs in <build>/vm.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd -P)
 mkdir -p "${QV_BUILD_DIR:-$root/build}/vm" && build=$(cd "${QV_BUILD_DIR:-$root/build}" && pwd -P)
@@ -20,21 +20,18 @@ source "$root/scripts/debian-root.sh"
 declare -A suites=([12]=bookworm [13]=trixie)
 suite=${suites[${QV_VM_DEBIAN:=12}]:-} && [ -n "$suite" ] || qv_fail "QV_VM_DEBIAN is 12 (the default) or 13, not '$QV_VM_DEBIAN'"
 
-# The guest, with the generic kernel (debvm's default, the cloud one, has no
-# 9p). debvm-create makes the tree and mkfs.ext4 the image debvm-run boots:
-# Debian 12's debvm makes it with genext2fs, which crawls on these 2.4 GB. Its
-# initramfs holds only what mounts the root: made with all modules, each of
-# the three times the packages make it would take a minute.
+# The guest, with the generic kernel (the cloud one has no 9p); its image made
+# by mkfs.ext4 (Debian 12's debvm uses genext2fs, which crawls on 2.4 GB); its
+# initramfs holds only what mounts the root (all modules: a minute, 3 times).
 packages=linux-image-amd64,wine,wine32:i386,xvfb,xauth,locales,cmake,python3,python3-pefile,imagemagick,procps
 make_guest() {
-  local sources
-  sources=$(qv_sources "$suite") && ssh-keygen -q -t ed25519 -N '' -C qv-guest -f "$1/key" &&
+  ssh-keygen -q -t ed25519 -N '' -C qv-guest -f "$1/key" &&
     debvm-create -r "$suite" -o "$1/tree" -k "$1/key.pub" -h qv-guest -s packagelists,ext4 -- --format=directory \
       --architectures=amd64,i386 --include="$packages" --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
       --setup-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" && echo MODULES=list >"$1/etc/initramfs-tools/conf.d/qv"' \
       --customize-hook='printf "virtio_pci\nvirtio_blk\next4\n" >>"$1/etc/initramfs-tools/modules" && chroot "$1" update-initramfs -u' \
       --customize-hook='printf "en_US.UTF-8 UTF-8\nru_RU.UTF-8 UTF-8\n" >"$1/etc/locale.gen" && chroot "$1" locale-gen' \
-      - <<<"$sources" && chroot "$1/tree" dpkg-query -W -f='${Version}' wine >"$1/wine-version" &&
+      - < <(grep '^deb' <<<"$qv_from") && chroot "$1/tree" dpkg-query -W -f='${Version}' wine >"$1/wine-version" &&
     truncate -s "$(($(du -sm "$1/tree" | cut -f1) + 1024))M" "$1/guest.ext4" &&
     mkfs.ext4 -q -L debvm -d "$1/tree" "$1/guest.ext4" && rm -rf --one-file-system "$1/tree"
 }
@@ -51,7 +48,10 @@ if [ -z "${guest:-}" ]; then
   hash debvm-create debvm-run debvm-waitssh ssh mkfs.ext4 setpriv 2>/dev/null ||
     qv_fail "debvm, QEMU or ssh is missing: install what the emulated machine needs with: bash scripts/install-deps.sh vm"
   [ "$(id -u)" = 0 ] || qv_fail "making the guest needs root (mmdebstrap)"
-  qv_cached "debvm-guest$QV_VM_DEBIAN" "$(declare -p suite packages; declare -f make_guest)" make_guest
+  recipe=$(declare -p suite packages; declare -f make_guest) qv_from=${QV_VM_FROM:-}
+  [ -n "$qv_from" ] || qv_pick_sources "$suite" amd64,i386 "debvm-guest$QV_VM_DEBIAN" "$recipe"
+  [ "$1" != --sources ] || { echo "$qv_from"; exit 0; }
+  qv_cached "debvm-guest$QV_VM_DEBIAN" "$recipe" make_guest
   rm -rf "$run" && mkdir -p "$run" || qv_fail "cannot make $run"
   {
     declare -p qv_shares scratch
@@ -73,11 +73,10 @@ fi
 # In the run's PID namespace: boots the guest, waits for SSH on a free port.
 cpus=${QV_VM_CPUS:-2} memory=${QV_VM_MEMORY:-4096} port=$((20000 + RANDOM % 20000))
 while (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 20000)); done
-# With SMAP on, every 32-bit Wine process dies at once under this emulation (a
-# kernel oops on its return to user mode), so SMAP and SMEP are off; so is
-# 5-level paging, whose page walks make Wine's tests some 20% slower; no KVM,
-# which aborts QEMU where /dev/kvm exists but does not work. The kernel runs
-# quiet (the serial console is slow here) and without the costly mitigations.
+# SMAP and SMEP off: with SMAP every 32-bit Wine process dies at once under
+# this emulation (an oops on its return to user mode); 5-level paging off (20%
+# slower Wine); no KVM (QEMU aborts where /dev/kvm does not work); a quiet
+# kernel (the serial console is slow) without the costly mitigations.
 qemu=(-snapshot -no-reboot -cpu max,-smap,-smep,-la57 -machine accel=tcg -smp "$cpus" -m "$memory"
   -append "root=LABEL=debvm rw console=ttyS0 quiet mitigations=off")
 [ ! -f "$run/scratch.img" ] || qemu+=(-drive "file=$run/scratch.img,format=raw,if=virtio,snapshot=off")
