@@ -108,8 +108,12 @@ int make_symbolic_link(const std::string& target, const std::string& link) {
   const int started = start_process("Z:\\bin\\ln", "ln -s \"" + target + "\" \"" + unix_link + "\"", "", &process);
   HeapFree(GetProcessHeap(), 0, unix_link);
   if (!started) return 0;
-  WaitForSingleObject(process.hProcess, 20000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return GetFileAttributesW(widen(link).c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+  // Wine gives no handle of a Unix process to wait on: the link is looked for.
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  for (int i = 0; i < 400; ++i) {
+    if (GetFileAttributesW(widen(link).c_str()) != INVALID_FILE_ATTRIBUTES) return 1;
+    Sleep(50);
+  }
+  return 0;
 }
