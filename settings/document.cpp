@@ -35,7 +35,7 @@ void release_item(SettingsItem* item) {
   guarded_free(item);
 }
 
-SettingsDocument::SettingsDocument() : items{nullptr, 0, 0}, fileName{}, directory{}, lastError(0) {}
+SettingsDocument::SettingsDocument() : items{nullptr, 0, 0}, fileName{}, directory{}, lastError(0), cutAtNul(false) {}
 
 SettingsDocument::~SettingsDocument() { Clear(); }
 

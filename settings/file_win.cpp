@@ -38,13 +38,14 @@ struct FolderScope {
 uint32_t error_or(DWORD error, DWORD fallback) { return error != 0 ? error : fallback; }
 
 // Virus scanners, indexers and sync clients open a file for a moment right
-// after it was written, so a save that runs into one of them is tried again
-// for about a second before it gives up.
+// after it was written, so a load or save that runs into one of them is tried
+// again for about a second before it gives up.
 constexpr int kLockRetries = 10;
 constexpr DWORD kLockRetryDelayMs = 100;
 
 bool is_brief_lock(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
 // Runs `attempt` (which returns true on success) again while it fails with
@@ -94,24 +95,127 @@ HANDLE create_beside(const char* target, size_t name_at, size_t length, char* pa
   }
   return INVALID_HANDLE_VALUE;
 }
+
+// A 32-bit process cannot hold a file block of 2 GiB or more.
+constexpr LONGLONG kLargestFile = 0x7FFFFFFELL;
+
+constexpr DWORD kRefusedAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+
+// The path of the file that `file` is open on, with every symbolic link on
+// the way resolved, into `path` (MAX_PATH bytes). Returns its length, or 0
+// when it cannot be told or named in a plain path of this code page.
+DWORD final_path(HANDLE file, char* path) {
+  char found[MAX_PATH + 8];
+  const DWORD n = GetFinalPathNameByHandleA(file, found, sizeof found, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= sizeof found) return 0;
+  // "\\?\C:\..." gives "C:\...", and "\\?\UNC\server\..." gives "\\server\...".
+  DWORD skip = 0;
+  if (n > 8 && ascii_strnicmp(found, "\\\\?\\UNC\\", 8) == 0) {
+    skip = 6;
+    found[6] = '\\';
+  } else if (n > 4 && ascii_strnicmp(found, "\\\\?\\", 4) == 0) {
+    skip = 4;
+  }
+  const DWORD length = n - skip;
+  if (length >= MAX_PATH) return 0;
+  for (DWORD i = skip; i < n; ++i) {
+    if (found[i] == '?') return 0;  // a character that this code page cannot hold
+  }
+  CopyMemory(path, found + skip, length + 1);
+  return length;
+}
+
+// Writes `size` bytes from `bytes` at `offset`; 1 when all were written, else
+// 0 with the error in *error.
+int write_at(HANDLE file, DWORD offset, const char* bytes, DWORD size, uint32_t* error) {
+  DWORD written = 0;
+  if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !WriteFile(file, bytes, size, &written, nullptr)) {
+    *error = error_or(GetLastError(), ERROR_WRITE_FAULT);
+    return 0;
+  }
+  if (written != size) {
+    *error = ERROR_DISK_FULL;
+    return 0;
+  }
+  return 1;
+}
+
+// Sets the end of the file at `size`; 1 on success.
+int end_at(HANDLE file, DWORD size, uint32_t* error) {
+  if (SetFilePointer(file, static_cast<LONG>(size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !SetEndOfFile(file) || !FlushFileBuffers(file)) {
+    *error = error_or(GetLastError(), ERROR_WRITE_FAULT);
+    return 0;
+  }
+  return 1;
+}
+
+// A file with more than one name (a hard link, as mod managers deploy them)
+// cannot be replaced without detaching its other names, so its text is
+// rewritten in place, in steps after each of which the file reads as its
+// old text or as its new one: first the file grows with NUL bytes to the new
+// size (a full disk shows here, and the file goes back to its old size),
+// then the text (`n` bytes, ending in NUL) goes over the start, followed by
+// NUL bytes up to the old size, and only then is the file cut to `n` bytes.
+// Reading ends at the first NUL byte, so the bytes after it never count.
+int rewrite_in_place(HANDLE file, SettingsDocument* document, DWORD n, uint32_t* error) {
+  LARGE_INTEGER old = {};
+  if (!GetFileSizeEx(file, &old)) {
+    *error = error_or(GetLastError(), ERROR_READ_FAULT);
+    return 0;
+  }
+  if (old.QuadPart > kLargestFile) {
+    *error = ERROR_FILE_TOO_LARGE;
+    return 0;
+  }
+  const DWORD old_size = old.LowPart;
+  const DWORD size = n > old_size ? n : old_size;
+  const DWORD growth = n > old_size ? n - old_size : 0;
+  // The text, NUL bytes up to `size`, and `growth` NUL bytes more.
+  char* block = static_cast<char*>(guarded_alloc(size + growth));
+  ZeroMemory(block, size + growth);
+  document->WriteText(block);
+  int ok = 1;
+  if (growth != 0 && !(write_at(file, old_size, block + size, growth, error) && end_at(file, n, error))) {
+    uint32_t ignored = 0;
+    end_at(file, old_size, &ignored);
+    ok = 0;
+  }
+  if (ok) ok = write_at(file, 0, block, size, error) && end_at(file, n, error);
+  guarded_free(block);
+  return ok;
+}
 }  // namespace
 
 int SettingsDocument::LoadFile(const char* name, const char* folder) {
   FolderScope scope;
   if (!scope.Enter(folder, &lastError)) return 0;
   GetCurrentDirectoryA(kPathSize, directory);
-  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  const DWORD open_error = GetLastError();
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD open_error = 0;
+  const auto open_shared = [&] {
+    file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  };
+  retry_while_locked(open_shared, &open_error);
   scope.Leave();
   if (file == INVALID_HANDLE_VALUE) {
     lastError = open_error;
     return 0;
   }
-  const DWORD size = GetFileSize(file, nullptr);
-  if (size == INVALID_FILE_SIZE) {
+  LARGE_INTEGER file_size = {};
+  if (!GetFileSizeEx(file, &file_size)) {
     CloseHandle(file);
     return 0;
   }
+  if (file_size.QuadPart > kLargestFile) {
+    CloseHandle(file);
+    lastError = ERROR_FILE_TOO_LARGE;
+    return 0;
+  }
+  const DWORD size = file_size.LowPart;
   copy_path(fileName, path_file_part(name));
   char* block = static_cast<char*>(guarded_alloc(size + 1));
   DWORD read = 0;
@@ -120,7 +224,14 @@ int SettingsDocument::LoadFile(const char* name, const char* folder) {
   CloseHandle(file);
   if (ok) {
     // A file that shrank meanwhile gives fewer bytes: the text ends there.
-    block[read <= size ? read : size] = '\0';
+    if (read > size) read = size;
+    block[read] = '\0';
+    // Text ends at the first NUL byte; anything but NUL bytes after it (a
+    // file saved as UTF-16, say) is a file that a save would destroy.
+    cutAtNul = false;
+    for (DWORD i = static_cast<DWORD>(lstrlenA(block)); i < read; ++i) {
+      if (block[i] != '\0') cutAtNul = true;
+    }
     Parse(block);
   }
   guarded_free(block);
@@ -144,43 +255,70 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
   GetCurrentDirectoryA(kPathSize, directory);
   char target[MAX_PATH];
   char* target_name = nullptr;
-  const DWORD full = GetFullPathNameA(name, MAX_PATH, target, &target_name);
+  DWORD full = GetFullPathNameA(name, MAX_PATH, target, &target_name);
   const DWORD full_error = GetLastError();
   scope.Leave();
   if (full == 0 || full >= MAX_PATH || target_name == nullptr) {
     lastError = error_or(full == 0 ? full_error : 0, full == 0 ? ERROR_INVALID_NAME : ERROR_FILENAME_EXCED_RANGE);
     return 0;
   }
+  size_t name_at = static_cast<size_t>(target_name - target);
+  // What the text was cut from is not overwritten with the cut text.
+  if (cutAtNul) {
+    lastError = ERROR_INVALID_DATA;
+    return 0;
+  }
+  const int32_t n = MeasureText() + 1;  // the text and one NUL byte
 
   // The old file must be one that a plain new file may replace: not
   // read-only, hidden or system (a create of a normal file over a hidden or
   // system one is refused with access denied), not a folder, not held open
   // by another program for longer than a moment.
   const DWORD attributes = GetFileAttributesA(target);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    const DWORD refused =
-        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
-    if (attributes & refused) {
-      lastError = ERROR_ACCESS_DENIED;
-      return 0;
-    }
-    HANDLE probe = INVALID_HANDLE_VALUE;
-    DWORD probe_error = 0;
+  const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+  if (existed) {
+    HANDLE old = INVALID_HANDLE_VALUE;
+    DWORD open_error = ERROR_ACCESS_DENIED;
     const auto open_alone = [&] {
-      probe = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      return probe != INVALID_HANDLE_VALUE;
+      old = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+      return old != INVALID_HANDLE_VALUE;
     };
-    if (!retry_while_locked(open_alone, &probe_error)) {
-      lastError = error_or(probe_error, ERROR_ACCESS_DENIED);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if ((attributes & kRefusedAttributes) || !retry_while_locked(open_alone, &open_error) ||
+        !GetFileInformationByHandle(old, &info) || (info.dwFileAttributes & kRefusedAttributes)) {
+      lastError = error_or(old == INVALID_HANDLE_VALUE ? open_error : 0, ERROR_ACCESS_DENIED);
+      if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
       return 0;
     }
-    CloseHandle(probe);
+    // A symbolic link stays one: the file that it names is the one replaced,
+    // in that file's own folder. A link that cannot be followed is refused.
+    char resolved[MAX_PATH];
+    const DWORD length = final_path(old, resolved);
+    if (length != 0 && ascii_stricmp(resolved, target) != 0) {
+      CopyMemory(target, resolved, length + 1);
+      full = length;
+      name_at = static_cast<size_t>(path_file_part(target) - target);
+    } else if (length == 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      CloseHandle(old);
+      lastError = ERROR_CANT_RESOLVE_FILENAME;
+      return 0;
+    }
+    if (info.nNumberOfLinks > 1) {
+      copy_path(fileName, path_file_part(name));
+      uint32_t error = 0;
+      const int ok = rewrite_in_place(old, this, static_cast<DWORD>(n), &error);
+      CloseHandle(old);
+      if (!ok) lastError = error;
+      return ok;
+    }
+    CloseHandle(old);
   }
 
   // The new text goes into a fresh file beside the old one.
   char temporary[MAX_PATH];
   uint32_t create_error = 0;
-  HANDLE file = create_beside(target, static_cast<size_t>(target_name - target), full, temporary, &create_error);
+  HANDLE file = create_beside(target, name_at, full, temporary, &create_error);
   if (file == INVALID_HANDLE_VALUE) {
     lastError = create_error;
     return 0;
@@ -188,7 +326,6 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
   copy_path(fileName, path_file_part(name));
 
   // The text and one NUL byte, in one write.
-  const int32_t n = MeasureText() + 1;
   char* block = static_cast<char*>(guarded_alloc(static_cast<uint32_t>(n)));
   WriteText(block);
   DWORD written = 0;
@@ -210,13 +347,22 @@ int SettingsDocument::SaveFile(const char* name, const char* folder) {
     lastError = error_or(GetLastError(), ERROR_WRITE_FAULT);
   }
   guarded_free(block);
+  // An old file is replaced with ReplaceFileA, which gives the new file the
+  // old one's attributes, permissions and owner; a new name is simply moved.
   DWORD move_error = 0;
   const auto move_into_place = [&] {
-    return MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return (existed ? ReplaceFileA(target, temporary, nullptr, 0, nullptr, nullptr)
+                    : MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != FALSE;
   };
   if (ok && !retry_while_locked(move_into_place, &move_error)) {
     ok = FALSE;
     lastError = error_or(move_error, ERROR_ACCESS_DENIED);
+    // A replace that failed after the old file was gone (Wine's removes it
+    // first) leaves no file under the name: the new text takes it after all.
+    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES &&
+        MoveFileExA(temporary, target, MOVEFILE_WRITE_THROUGH)) {
+      return 0;
+    }
   }
   if (!ok) DeleteFileA(temporary);
   return ok ? 1 : 0;

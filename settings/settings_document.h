@@ -43,6 +43,8 @@ class SettingsDocument {
   char fileName[kPathSize];   // last component of the name last loaded or saved
   char directory[kPathSize];  // folder that was current for that load or save
   uint32_t lastError;         // Windows error code of the last failed file operation
+  bool cutAtNul;              // the file last loaded held other bytes after its first NUL byte:
+                              // its text was cut there, and a save would lose the rest
 
   SettingsDocument();
   ~SettingsDocument();

@@ -12,19 +12,29 @@
 namespace {
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorInvalidData = 13;
 }  // namespace
 
-SettingsDocument* open_product_settings() {
+SettingsDocument* open_product_settings(int* unreadable) {
   const char* folder = format_temp("%s\\_QV3_Data\\%s", base_directory, "Settings");
   uint32_t error = 0;
   SettingsDocument* document = SettingsDocument::OpenFile("qel.ini", folder, &error);
-  if (document != nullptr) return document;
   // Only a missing user file falls back to the defaults: a "qel.ini" that
   // exists but cannot be read must not be overwritten with them.
-  if (error != kErrorFileNotFound && error != kErrorPathNotFound) return nullptr;
-  document = SettingsDocument::OpenFile("#default#qel.ini", folder);
-  if (document == nullptr) return nullptr;
-  copy_path(document->fileName, "qel.ini");
+  if (document == nullptr && (error == kErrorFileNotFound || error == kErrorPathNotFound)) {
+    document = SettingsDocument::OpenFile("#default#qel.ini", folder, &error);
+    if (document != nullptr) copy_path(document->fileName, "qel.ini");
+  }
+  // A file whose text ends at a NUL byte with more after it (UTF-16, say)
+  // is one this text model cannot keep: neither read nor written.
+  if (document != nullptr && document->cutAtNul) {
+    delete document;
+    document = nullptr;
+    error = kErrorInvalidData;
+  }
+  if (unreadable != nullptr) {
+    *unreadable = document == nullptr && error != kErrorFileNotFound && error != kErrorPathNotFound;
+  }
   return document;
 }
 
@@ -33,8 +43,14 @@ void register_pack(const char* name) {
     show_tool_box(kTextPackNameHasQuote, kCaptionProduct, kStyleError, name);
     return;
   }
-  SettingsDocument* document = open_product_settings();
-  if (document == nullptr) return;
+  int unreadable = 0;
+  SettingsDocument* document = open_product_settings(&unreadable);
+  if (document == nullptr) {
+    // Missing files end silently; one that is there and cannot be read is
+    // a failure the user must hear of.
+    if (unreadable) show_tool_box(kTextPackSaveFailed, kCaptionProduct, kStyleError, name);
+    return;
+  }
   const int32_t tag = document->FindTag("Packs");
   if (tag < 0) {
     delete document;

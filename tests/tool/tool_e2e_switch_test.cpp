@@ -45,6 +45,10 @@ struct SwitchRun {
 
 void PrintTo(const SwitchRun& run, std::ostream* out) { *out << run.name; }
 
+// "<Packs>" CR LF as an editor saves it in UTF-16: the text reads as its
+// first two bytes, and a save of those would destroy the file.
+const std::string kUtf16File("\xFF\xFE<\0P\0a\0c\0k\0s\0>\0\r\0\n\0", 20);
+
 std::vector<SwitchRun> pack_runs() {
   const std::string known = "<Packs> = \"GrandPack_Rus\", \"" + cp1251("ПАК") + "\"\r\n";
   const std::string cyrillic_lower = cp1251("пак");
@@ -75,6 +79,8 @@ std::vector<SwitchRun> pack_runs() {
        with_nul("<Packs> = \"e \", \"a/b\"\r\n")},
       {"AValueOf259IsAccepted", "<Packs>\r\n", kNone, " /p:" + longest, {text_only(installed(longest))},
        with_nul("<Packs> = \"" + longest + "\"\r\n")},
+      {"AUtf16QelIniIsLeftAsItIsWithTheFailureBox", kUtf16File, kNone, " /p:NewPack", {save_failed("NewPack")},
+       kUtf16File},
       {"ALongerValueIsRefusedNotCut", "<Packs>\r\n", kNone, " /p:" + longest + "X /l:" + std::string(300, 'l'), {},
        "<Packs>\r\n"},
   };
@@ -88,6 +94,7 @@ std::vector<SwitchRun> language_runs() {
        with_nul("<Packs> = \"A\"\r\n<Language> = \"rus\"")},
       {"RewritesANumberValueUnchanged", "<Language> = 7\r\n", kNone, " /l:rus", {}, with_nul("<Language> = 7\r\n")},
       {"RefusesAQuoteSilently", kNone, "<Language> = \"eng\"\r\n", " /l:rus\"x", {}, kNone},
+      {"LeavesAUtf16QelIniAsItIs", kUtf16File, kNone, " /l:rus", {}, kUtf16File},
       {"FallsBackToTheDefaults", kNone, "<Language> = \"eng\"\r\n", " /l:rus", {},
        with_nul("<Language> = \"rus\"\r\n")},
   };
@@ -166,7 +173,7 @@ TEST(ToolRegisterPack, SavesInTheDeepestGameFolderWhereQelIniFits) {
       << "nothing else is left in the settings folder";
 }
 
-TEST(ToolRegisterPack, AQelIniThatExistsButCannotBeReadIsNeverReplacedByTheDefaults) {
+TEST(ToolRegisterPack, AQelIniThatExistsButCannotBeReadIsReportedAndNeverReplacedByTheDefaults) {
   {
     SCOPED_TRACE("held open without sharing");
     GameFolder game("3.8");
@@ -175,8 +182,9 @@ TEST(ToolRegisterPack, AQelIniThatExistsButCannotBeReadIsNeverReplacedByTheDefau
     {
       Holder holder(game.At(kSettings), "none");  // reads fail with a sharing violation
       ASSERT_TRUE(holder.holding());
+      // The language switch stays silent, as it does on a failed save.
       ChildRun run = run_tool(game.path(), " /p:NewPack /l:rus");
-      expect_boxes(run, {});
+      expect_boxes(run, {save_failed("NewPack")});
     }
     EXPECT_EQ(kUserFile, game.Read(kSettings));
   }
@@ -187,8 +195,35 @@ TEST(ToolRegisterPack, AQelIniThatExistsButCannotBeReadIsNeverReplacedByTheDefau
     game.Write(kDefaults, "<Packs>\r\n");
     make_folders(game.At(kSettings));
     ChildRun run = run_tool(game.path(), " /p:NewPack");
-    expect_boxes(run, {});
+    expect_boxes(run, {save_failed("NewPack")});
     EXPECT_EQ("<Packs>\r\n", game.Read(kDefaults));
+  }
+}
+
+TEST(ToolRegisterPack, ALinkedQelIniIsSavedThroughItsLink) {
+  const std::string saved = with_nul("<Packs> = \"NewPack\"\r\n");
+  {
+    SCOPED_TRACE("a hard link");
+    GameFolder game("3.8");
+    game.Write("Mods\\qel.ini", "<Packs>\r\n");
+    ASSERT_TRUE(CreateHardLinkA(game.At(kSettings).c_str(), game.At("Mods\\qel.ini").c_str(), nullptr));
+    ChildRun run = run_tool(game.path(), " /p:NewPack");
+    expect_boxes(run, {installed("NewPack")});
+    EXPECT_EQ(saved, game.Read("Mods\\qel.ini"));
+    EXPECT_EQ(saved, game.Read(kSettings));
+  }
+  {
+    SCOPED_TRACE("a symbolic link");
+    GameFolder game("3.8");
+    game.Write("Mods\\qel.ini", "<Packs>\r\n");
+    if (!make_symbolic_link("../../Mods/qel.ini", game.At(kSettings))) GTEST_SKIP() << "no symbolic link made here";
+    ChildRun run = run_tool(game.path(), " /p:NewPack");
+    expect_boxes(run, {installed("NewPack")});
+    EXPECT_EQ(saved, game.Read("Mods\\qel.ini"));
+    game.Write("Mods\\qel.ini", "later");
+    EXPECT_EQ("later", game.Read(kSettings)) << "still a link";
+    EXPECT_EQ(std::vector<std::string>{"qel.ini"}, folder_names(game.At("_QV3_Data\\Settings")));
+    EXPECT_EQ(std::vector<std::string>{"qel.ini"}, folder_names(game.At("Mods")));
   }
 }
 

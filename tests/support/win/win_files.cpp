@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "win_child.h"
 #include "win_text.h"
 
 std::string make_temp_folder(const char* prefix) {
@@ -93,4 +94,26 @@ std::vector<std::string> folder_names(const std::string& folder) {
   } while (FindNextFileW(find, &data));
   FindClose(find);
   return names;
+}
+
+int make_symbolic_link(const std::string& target, const std::string& link) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  FARPROC const found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+  void* const entry = reinterpret_cast<void*>(found);
+  const auto unix_name = reinterpret_cast<UnixName>(entry);
+  if (unix_name == nullptr) return 0;
+  char* unix_link = unix_name(widen(link).c_str());
+  if (unix_link == nullptr) return 0;
+  PROCESS_INFORMATION process;
+  const int started = start_process("Z:\\bin\\ln", "ln -s \"" + target + "\" \"" + unix_link + "\"", "", &process);
+  HeapFree(GetProcessHeap(), 0, unix_link);
+  if (!started) return 0;
+  // Wine gives no handle of a Unix process to wait on: the link is looked for.
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  for (int i = 0; i < 400; ++i) {
+    if (GetFileAttributesW(widen(link).c_str()) != INVALID_FILE_ATTRIBUTES) return 1;
+    Sleep(50);
+  }
+  return 0;
 }

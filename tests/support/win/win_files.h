@@ -23,6 +23,11 @@ std::string read_file(const std::string& path, const char* missing = "<missing>"
 int copy_file(const std::string& from, const std::string& to);
 // The names in the folder but "." and "..", each folder's with a "\" at its end.
 std::vector<std::string> folder_names(const std::string& folder);
+// Makes `link` a symbolic link to `target` (a name relative to the link's
+// folder) as Wine shows one: a link of the Unix file system, made by the
+// system's own ln (Wine's CreateSymbolicLinkA makes nothing). Returns 1
+// when the link is there.
+int make_symbolic_link(const std::string& target, const std::string& link);
 
 // A fresh temporary folder (make_temp_folder), removed with everything in it
 // at the end of its scope; path() is "" when it could not be made.
