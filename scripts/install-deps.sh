@@ -5,14 +5,14 @@
 # else what the emulated machine needs (not with QV_NO_VM=1). Arguments: full
 # (Wine anyway), vm (scripts/vm-run.sh's needs), root (debian13-run.sh's). An
 # index apt cannot update is named, tried QV_APT_TRIES (4) times QV_APT_WAIT
-# (30) s apart, then it installs what apt can. Log: <build>/install-deps.log.
+# (30) s apart, then it installs what apt can; where that leaves out 32-bit
+# Wine, runs in the next 30 min do not try it again. Log: <build>/install-deps.log.
 #   bash scripts/install-deps.sh sources ARCHS <LIST: prints the apt sources
 # LIST, or where only a security or updates index for ARCHS fails, the main
 # suite alone and a "# without" line for each.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QV_BUILD_DIR:-$root/build} && log=$build/install-deps.log
-mkdir -p "$build" || exit 1
+build=${QV_BUILD_DIR:-$root/build} && log=$build/install-deps.log && mkdir -p "$build" || exit 1
 
 # Runs one step, its output going to the log; on failure prints the log's
 # tail and stops (with soft=1 returns 1 instead).
@@ -64,7 +64,9 @@ pkgs=(g++-mingw-w64-i686 cmake ninja-build ccache g++ clang libclang-rt-dev clan
 wine=(wine wine32:i386 xvfb xauth x11-utils imagemagick)
 vm=(debvm mmdebstrap qemu-system-x86 openssh-client debian-archive-keyring e2fsprogs util-linux)
 emulated=("${vm[@]}") && [ "${QV_NO_VM:-0}" != 1 ] || emulated=()
-if [ "${1:-}" = full ] || bash "$root/scripts/probe-win32.sh" --kernel "$build" >/dev/null; then pkgs+=("${wine[@]}"); else
+if [ "${1:-}" != full ] && [ -n "$(find "$build/install-deps.no-wine" -mmin -30 2>/dev/null)" ]; then
+  echo "install-deps: not tried again for 30 min: $(cat "$build/install-deps.no-wine")"; pkgs+=("${emulated[@]}")
+elif [ "${1:-}" = full ] || bash "$root/scripts/probe-win32.sh" --kernel "$build" >/dev/null; then pkgs+=("${wine[@]}"); else
   echo "install-deps: this kernel runs no 32-bit code: no i386 architecture, no 32-bit Wine${emulated:+, but what the emulated machine needs}"
   pkgs+=("${emulated[@]}"); fi
 for a in "$@"; do
@@ -89,7 +91,7 @@ if ((${#need[@]})); then
     echo "install-deps: 32-bit Wine cannot be installed from these lists: the Windows tests and the demo take the emulated machine"
     echo "32-bit Wine cannot be installed while apt cannot update ${failed%%$'\n'*}" >"$build/install-deps.no-wine"
     [ -z "${added:-}" ] || step "removing the i386 architecture again, which nothing uses" dpkg --remove-architecture i386
-    soft='' step "installing ${rest[*]} ${emulated[*]}" apt-get install -y -q --no-install-recommends "${rest[@]}" "${emulated[@]}"
+    soft='' step "installing ${rest[*]}${rest:+ }${emulated[*]}" apt-get install -y -q --no-install-recommends "${rest[@]}" "${emulated[@]}"
   fi
 fi
 ! have wine || rm -f "$build/install-deps.no-wine"
