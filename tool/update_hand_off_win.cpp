@@ -31,9 +31,9 @@ static int file_exists(const char* path) { return GetFileAttributesA(path) != IN
 // leaving a cut file under the data folder's name: a copy that fails part
 // way (a full disk) leaves what it wrote behind. So the copy goes to a name
 // of its own beside the target and takes the target's place only when it is
-// whole. Returns 1 when the data folder holds the whole copy.
-static int copy_updater(const char* from, const char* to) {
-  const char* partial = format_temp("%s.partial", to);
+// whole. That name is as long as the target's, so that it fits wherever the
+// target's does. Returns 1 when the data folder holds the whole copy.
+static int copy_updater(const char* from, const char* to, const char* partial) {
   WIN32_FILE_ATTRIBUTE_DATA source;
   WIN32_FILE_ATTRIBUTE_DATA copy;
   // The sizes are compared too, so that a copy cut short by a failed read
@@ -75,7 +75,7 @@ void run_update_hand_off(uint32_t product_version) {
   const char* data_updater = format_temp("%s_QV3_Data\\%s", folder, "QV3_Update.exe");
   const char* updater = data_updater;
   if (product_version < kUpdaterMoveBelow) {
-    if (copy_updater(game_updater, data_updater)) {
+    if (copy_updater(game_updater, data_updater, format_temp("%s_QV3_Data\\%s", folder, "QV3_Update.new"))) {
       DeleteFileA(game_updater);
     } else if (!file_exists(data_updater) && file_exists(game_updater)) {
       // The copy failed and the data folder has no updater: the whole one
