@@ -18,10 +18,10 @@ static int wait_until_file_free(const char* file, const ToolText& question) {
       return 0;
     }
     if (error != ERROR_SHARING_VIOLATION) return 0;
-    // A box that cannot be shown (0: no desktop to show it on) is taken as
-    // Cancel: nobody can ever choose Retry, and probing on would never end.
-    const int answer = show_tool_box(question, kCaptionUpdate, kStyleRetryCancel, nullptr);
-    if (answer == IDCANCEL || answer == 0) return 1;
+    // Only Retry probes again. A box that cannot be shown (0, or -1 under
+    // Wine: no display) counts as Cancel: nobody can ever choose Retry, and
+    // probing on would never end.
+    if (show_tool_box(question, kCaptionUpdate, kStyleRetryCancel, nullptr) != IDRETRY) return 1;
   }
 }
 

@@ -165,6 +165,43 @@ TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
   }
 }
 
+TEST(ToolUpdate, AQuestionThatCannotBeShownEndsTheHandOff) {
+  GameFolder game("3.7");
+  game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+  Holder game_running(game.At("_QV3_.dll"), "none");
+  ASSERT_TRUE(game_running.holding());
+  // A desktop that Wine makes while its graphics driver cannot be loaded has
+  // none: every box on it fails at once, as without a display (MessageBox
+  // gives 0 on Windows, -1 under Wine). The tool is started on such a desktop.
+  HKEY drivers = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers", 0, nullptr, 0,
+                                           KEY_SET_VALUE, nullptr, &drivers, nullptr));
+  const char none[] = "qv-no-such-driver";
+  RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(none), sizeof none);
+  std::wstring desktop = L"WinSta0\\qv-no-display-" + std::to_wstring(GetCurrentProcessId());
+  std::wstring line = widen("\"" + tool_exe_path() + "\" update");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = &desktop[0];
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessW(widen(tool_exe_path()).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      widen(game.path()).c_str(), &startup, &process);
+  const DWORD waited = started ? WaitForSingleObject(process.hProcess, 60000) : WAIT_FAILED;
+  RegDeleteValueA(drivers, "Graphics");
+  RegCloseKey(drivers);
+  ASSERT_TRUE(started) << GetLastError();
+  DWORD exit_code = 0;
+  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(WAIT_OBJECT_0, waited) << "the tool was still probing after 60 s";
+  EXPECT_EQ(1u, exit_code);
+  EXPECT_TRUE(game.Exists(kGameUpdater));
+  EXPECT_FALSE(game.Exists(kDataUpdater));
+  EXPECT_EQ(kNone, game.Read(std::string(kGameUpdater) + ".log"));
+}
+
 namespace {
 // A small tmpfs mounted over a folder for the life of the object, so that a
 // copy into it fails part-way as on a full disk. Wine starts a program of
