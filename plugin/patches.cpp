@@ -106,9 +106,11 @@ int name_matches(const char* name, const char* prefix) { return ascii_strnicmp(n
 
 void apply_version1(SplicerInstance* instance) {
   blank_pack_dirs(kFontsPack);                                                                    // V1
+  // The layout is in place before the hook can run: a host thread that sets
+  // up the dialog as soon as the hook is in gets it, not zeros.
+  std::memcpy(plugin_state.dialog_layout, kDialogLayout, sizeof kDialogLayout);                   // V3
   instance->ops->InstallHook(instance, kDialogHookAddress, 1, 1, 1,                               // V2
                              reinterpret_cast<void*>(&dialog_layout_hook));
-  std::memcpy(plugin_state.dialog_layout, kDialogLayout, sizeof kDialogLayout);                   // V3
   for (const HostRect& r : kRects) {                                                              // V4
     instance->ops->WriteWord(instance, r.address + 0, r.x);
     instance->ops->WriteWord(instance, r.address + 2, r.y);

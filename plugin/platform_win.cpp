@@ -31,3 +31,9 @@ void platform_read_start_directory(char* buffer) {
   const DWORD length = GetCurrentDirectoryA(260, buffer);
   if (length == 0 || length >= 260) buffer[0] = '\0';
 }
+
+void platform_pin_module() {
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                     reinterpret_cast<LPCSTR>(&platform_pin_module), &self);
+}

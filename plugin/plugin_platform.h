@@ -9,3 +9,6 @@
 SplicerLibrary* platform_bind_splicer();
 // The current directory into a 260-byte buffer; "" when it fails or does not fit.
 void platform_read_start_directory(char* buffer);
+// Keeps this DLL mapped until the process ends, whatever FreeLibrary calls
+// follow: the hooks and the patching library point into it.
+void platform_pin_module();

@@ -37,4 +37,7 @@ void plugin_start() {
   plugin_state.instance = root->ops->CreateInstance(root, kOwnerName);
   if (plugin_state.instance == nullptr) return;
   install_patches();
+  // From here on the library holds the owner name and the hook routines of
+  // this DLL: a FreeLibrary by whatever loaded it must not unmap them.
+  platform_pin_module();
 }

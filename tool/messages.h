@@ -23,6 +23,7 @@ extern const ToolText kTextPackNameHasQuote;    // %s: the pack name
 extern const ToolText kTextCloseGame;
 extern const ToolText kTextCloseLauncher;
 extern const ToolText kTextUpdaterStartFailed;
+extern const ToolText kTextFolderUnnamed;
 
 // The text of the chosen language.
 inline const char* tool_text(const ToolText& text, bool russian) {

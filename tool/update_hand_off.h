@@ -10,5 +10,5 @@ uint32_t get_product_dll_version();
 
 // Waits for the game and the launcher to let go of their files, moves an old
 // updater into the data folder and starts it with "/SILENT". A Cancel in
-// either wait ends the hand-off.
+// either wait, or a question that cannot be shown, ends the hand-off.
 void run_update_hand_off(uint32_t product_version);

@@ -19,16 +19,35 @@ namespace {
 
 constexpr bool kAll[3] = {true, true, true};
 
+// A host thread that sets up the dialog the moment its hook is in: the
+// layout must already be there.
+int dialog_runs_at_install = 0;
+void run_dialog_at_install(uint32_t address, void* function) {
+  if (address != 0x456BA0) return;
+  ++dialog_runs_at_install;
+  drive_dialog_hook(function);
+}
+
 // Version 1 with everything published: the whole patch set, the pack
-// folders, both hooks.
+// folders, both hooks. The loader's FreeLibrary right after start-up leaves
+// the plug-in mapped, so the hooks still run.
 void scenario_version1(const HostRun& run) {
   load_standin(run.standins + "\\lib");
   publish_standard(1, kStandardPacks.count);
+  standin()->hook_installed = run_dialog_at_install;
   if (run.print) std::printf("host version 1:\n");
   HMODULE plugin = load_plugin(run.plugin_path);
+  standin()->hook_installed = nullptr;
+  check(dialog_runs_at_install == 1, "version 1: the dialog hook ran %d times at its install", dialog_runs_at_install);
   const int first = check_startup_calls(kAll, kWholeStartUp, "version 1");
   check_pack_dirs(kBlankFonts, "version 1");
   const Hooks hooks = check_version1_patches(first, plugin);
+  check(FreeLibrary(plugin) != 0, "version 1: FreeLibrary failed with %lu", GetLastError());
+  HMODULE mapped = nullptr;
+  check(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(plugin), &mapped) &&
+            mapped == plugin,
+        "version 1: the plug-in was unmapped by FreeLibrary after start-up (error %lu)", GetLastError());
   const HostDialog dialog = hooks.dialog != nullptr ? drive_dialog_hook(hooks.dialog) : HostDialog();
   const FileSeen file = hooks.file != nullptr ? drive_file_hook(hooks.file, run.work_dir) : FileSeen();
   if (!run.print) return;

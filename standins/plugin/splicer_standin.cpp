@@ -203,6 +203,7 @@ int __stdcall install_hook(Instance* self, uint32_t address, uint32_t s1, uint32
   call->selectors[2] = s3;
   call->function = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function));
   call->result = 1;
+  if (control.hook_installed != nullptr) control.hook_installed(address, function);
   return 1;
 }
 

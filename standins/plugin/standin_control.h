@@ -54,6 +54,9 @@ struct StandinControl {
   void (*register_owner)(const char* owner);
   // Forgets instances, variables and the record (benchmarks reload the plug-in).
   void (*reset)();
+  // Set by the host: called as each hook is installed, as a host thread that
+  // runs into the hooked code at that moment would.
+  void (*hook_installed)(uint32_t address, void* function);
 };
 
 using StandinControlEntry = StandinControl* (*)();

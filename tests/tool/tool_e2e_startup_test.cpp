@@ -1,9 +1,10 @@
 // The maintenance tool run for real under Wine and Xvfb, from its start to
 // its first decision: the run's language and code page as the boxes show
 // them, the launcher windows it closes, a command line that is empty or only a
-// program name, a game folder too long for it, and a version.dll of another
-// program in its folder. A fresh game folder per case, the stand-ins where
-// the case needs them, every box read and answered.
+// program name, a game folder too long for it or named outside its code
+// page, and a version.dll of another program in its folder. A fresh game
+// folder per case, the stand-ins where the case needs them, every box read
+// and answered.
 // The suite runs twice, in an English and in a Russian interface; the texts
 // are checked byte for byte in the run's language (e2e_support.h).
 #include <gtest/gtest.h>
@@ -120,7 +121,7 @@ std::string japanese_folder(const std::string& parent, int levels) {
 }
 
 // The settings file, the product library 3.7 and the updater in the game folder.
-void make_japanese_game(const std::string& folder, const std::string& settings) {
+void make_game_in(const std::string& folder, const std::string& settings) {
   ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(widen(folder).c_str()))
       << "no folder: error " << GetLastError() << ", " << widen(folder).size() << " characters";
   make_folders(folder + "\\_QV3_Data\\Settings");
@@ -138,7 +139,7 @@ TEST(ToolLongFolder, ACurrentDirectoryTooLongForTheToolTouchesNothingButStillClo
 
   // First the same setup in a folder that fits: the tool works there.
   const std::string fits = japanese_folder(launcher_folder.path(), 1);
-  make_japanese_game(fits, "<Packs>\r\n");
+  make_game_in(fits, "<Packs>\r\n");
   ChildRun run = run_tool(fits, " /p:NewPack");
   expect_ended(run);
   EXPECT_EQ(1u, run.boxes.size());
@@ -151,7 +152,7 @@ TEST(ToolLongFolder, ACurrentDirectoryTooLongForTheToolTouchesNothingButStillClo
   const std::string deep = japanese_folder(launcher_folder.path(), 3);
   ASSERT_LT(static_cast<int>(widen(deep).size()), MAX_PATH - 2);
   ASSERT_GT(static_cast<int>(deep.size()), 259) << "bytes in code page 932";
-  make_japanese_game(deep, kUserFile);
+  make_game_in(deep, kUserFile);
   for (const char* arguments : {" /p:NewPack", " update"}) {
     SCOPED_TRACE(arguments);
     run = run_tool(deep, arguments);
@@ -221,4 +222,38 @@ TEST(ToolLoading, AVersionDllInTheToolsFolderNeverAnswersTheTool) {
   for (const char* query : {"GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA"}) {
     EXPECT_EQ(std::string::npos, record.find(query)) << "the version.dll in the tool's folder answered: " << record;
   }
+}
+
+TEST(ToolFolderName, AGameFolderTheCodePageCannotNameStillRegistersAndHandsOff) {
+  // "Игры" has no form in code page 1252: GetCurrentDirectoryA gives "????".
+  if (GetACP() == 1251) GTEST_SKIP() << "runs where the code page has no Cyrillic letters (1252)";
+  TempFolder parent("qv-game");
+  const std::wstring folder = widen(parent.path()) + L"\\\u0418\u0433\u0440\u044b";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+  // The files are laid out through the folder's short name (all ANSI here);
+  // the tool is started in it under its long name, as a shortcut would.
+  wchar_t short_form[MAX_PATH];
+  const DWORD n = GetShortPathNameW(folder.c_str(), short_form, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH) << "no short name: error " << GetLastError();
+  const std::string game = narrow(short_form);
+  ASSERT_EQ(std::wstring(short_form), widen(game)) << "the short name is not ANSI either";
+  make_game_in(game, "<Packs>\r\n");
+  wchar_t own[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, own);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  ChildRun pack = run_tool("", " /p:NewPack");
+  ChildRun update = run_tool("", " update");
+  SetCurrentDirectoryW(own);
+
+  // The box is read in UTF-16: a Russian text has no form in code page 1252.
+  expect_ended(pack);
+  ASSERT_EQ(1u, pack.boxes.size());
+  EXPECT_TRUE(widen(installed("NewPack").text, russian_run() ? 1251 : CP_ACP) == pack.boxes[0].wide_text)
+      << narrow(pack.boxes[0].wide_text, CP_UTF8);
+  EXPECT_EQ(with_nul("<Packs> = \"NewPack\"\r\n"), read_file(game + "\\" + kSettings));
+  expect_boxes(update, {});
+  const std::string updater = game + "\\" + kDataUpdater;
+  EXPECT_EQ("command line: \"" + updater + "\" /SILENT\r\ndirectory: " + game + "\r\n",
+            wait_for_record(update, updater + ".log"));
+  EXPECT_EQ(kNone, read_file(game + "\\" + kGameUpdater)) << "the updater was not moved";
 }

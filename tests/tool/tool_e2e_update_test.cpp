@@ -1,12 +1,13 @@
 // The maintenance tool run for real under Wine and Xvfb without a switch:
 // the hand-off to the product's updater, moved into the data folder for an
-// old product, the waits while the game or the launcher still runs, and a
-// start that fails. A fresh game folder per case, every box read and
+// old product (also onto a disk too full for it), the waits while the game
+// or the launcher still runs, and a start that fails. A fresh game folder per case, every box read and
 // answered, then what the updater stand-in recorded.
 // The suite runs twice, in an English and in a Russian interface; the texts
 // are checked byte for byte in the run's language (e2e_support.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -161,5 +162,125 @@ TEST(ToolUpdate, CancelInEitherWaitEndsTheHandOff) {
     EXPECT_TRUE(game.Exists(kGameUpdater));
     EXPECT_FALSE(game.Exists(kDataUpdater));
     EXPECT_EQ("", updater_log(run, game, kGameUpdater));
+  }
+}
+
+TEST(ToolUpdate, AQuestionThatCannotBeShownEndsTheHandOff) {
+  GameFolder game("3.7");
+  game.CopyStandIn("standin_tool_updater.exe", kGameUpdater);
+  Holder game_running(game.At("_QV3_.dll"), "none");
+  ASSERT_TRUE(game_running.holding());
+  // A desktop that Wine makes while its graphics driver cannot be loaded has
+  // none: every box on it fails at once, as without a display (MessageBox
+  // gives 0 on Windows, -1 under Wine). The tool is started on such a desktop.
+  HKEY drivers = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers", 0, nullptr, 0,
+                                           KEY_SET_VALUE, nullptr, &drivers, nullptr));
+  const char none[] = "qv-no-such-driver";
+  RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(none), sizeof none);
+  std::wstring desktop = L"WinSta0\\qv-no-display-" + std::to_wstring(GetCurrentProcessId());
+  std::wstring line = widen("\"" + tool_exe_path() + "\" update");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = &desktop[0];
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessW(widen(tool_exe_path()).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      widen(game.path()).c_str(), &startup, &process);
+  const DWORD waited = started ? WaitForSingleObject(process.hProcess, 60000) : WAIT_FAILED;
+  RegDeleteValueA(drivers, "Graphics");
+  RegCloseKey(drivers);
+  ASSERT_TRUE(started) << GetLastError();
+  DWORD exit_code = 0;
+  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(WAIT_OBJECT_0, waited) << "the tool was still probing after 60 s";
+  EXPECT_EQ(1u, exit_code);
+  EXPECT_TRUE(game.Exists(kGameUpdater));
+  EXPECT_FALSE(game.Exists(kDataUpdater));
+  EXPECT_EQ(kNone, game.Read(std::string(kGameUpdater) + ".log"));
+}
+
+namespace {
+// A small tmpfs mounted over a folder for the life of the object, so that a
+// copy into it fails part-way as on a full disk. Wine starts a program of
+// the machine itself when given its Z: path; mounting needs root, and where
+// it cannot be done mounted() is false.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& folder, int kilobytes) : folder_(folder) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unix_name = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unix_name != nullptr ? unix_name(widen(folder).c_str()) : nullptr;
+    if (name == nullptr) return;
+    unix_ = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    shell("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k qv-small '" + unix_ + "'");
+    // The program's end cannot be waited on: its mount shows in the size.
+    for (int i = 0; i < 500 && !mounted_; ++i) {
+      mounted_ = total_bytes() <= kilobytes * 1024ull;
+      if (!mounted_) Sleep(20);
+    }
+  }
+  ~SmallDisk() {
+    if (!mounted_) return;
+    shell("umount '" + unix_ + "' || umount -l '" + unix_ + "'");
+    for (int i = 0; i < 500 && total_bytes() <= 1024 * 1024ull; ++i) Sleep(20);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  static void shell(const std::string& command) {
+    PROCESS_INFORMATION process;
+    if (!start_process("", "Z:\\bin\\sh -c \"" + command + "\"", "", &process)) return;
+    if (process.hThread != nullptr) CloseHandle(process.hThread);
+    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  }
+  unsigned long long total_bytes() const {
+    ULARGE_INTEGER total = {};
+    return GetDiskFreeSpaceExA(folder_.c_str(), nullptr, &total, nullptr) ? total.QuadPart : ~0ull;
+  }
+  std::string folder_;
+  std::string unix_;
+  bool mounted_ = false;
+};
+}  // namespace
+
+TEST(ToolUpdate, ACopyOfTheUpdaterThatFillsTheDiskLeavesNothingCutAndStartsAWholeUpdater) {
+  // The game folder's updater is larger than the room left in the data folder.
+  const std::string updater = read_file(standin_path("standin_tool_updater.exe"));
+  const std::string game_copy = updater + std::string(300 * 1024, 'x') + "GAME-FOLDER-COPY";
+  {
+    SCOPED_TRACE("an older updater in the data folder");
+    GameFolder game("3.7");
+    SmallDisk disk(game.At("_QV3_Data"), 160);
+    if (!disk.mounted()) GTEST_SKIP() << "no small disk: mounting a tmpfs needs root and Wine";
+    game.CopyStandIn("standin_tool_updater.exe", kDataUpdater);
+    game.Write(kGameUpdater, game_copy);
+    ChildRun run = run_tool(game.path(), " update");
+    expect_boxes(run, {});
+    EXPECT_EQ(handed_off(game), updater_log(run, game));
+    EXPECT_EQ(updater, game.Read(kDataUpdater));
+    EXPECT_EQ(game_copy, game.Read(kGameUpdater));
+    std::vector<std::string> names = folder_names(game.At("_QV3_Data"));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"QV3_Update.exe", "QV3_Update.exe.log"}), names);
+  }
+  {
+    SCOPED_TRACE("no updater in the data folder");
+    GameFolder game("3.7");
+    SmallDisk disk(game.At("_QV3_Data"), 64);
+    ASSERT_TRUE(disk.mounted());
+    game.Write(kGameUpdater, game_copy);
+    ChildRun run = run_tool(game.path(), " update");
+    expect_boxes(run, {});
+    EXPECT_EQ("command line: \"" + game.At(kGameUpdater) + "\" /SILENT\r\ndirectory: " + game.path() + "\r\n",
+              updater_log(run, game, kGameUpdater));
+    EXPECT_EQ(game_copy, game.Read(kGameUpdater));
+    EXPECT_EQ(std::vector<std::string>{}, folder_names(game.At("_QV3_Data")));
   }
 }
