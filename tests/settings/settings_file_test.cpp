@@ -183,49 +183,49 @@ TEST_F(FileTest, AFileHeldOpenByAnotherProgramIsNotReplaced) {
 }
 
 namespace {
-// Closes the handle after the delay, as a virus scanner lets go of a file
-// it looked at.
+// Holds a file without sharing and lets go of it 300 ms later, as a virus
+// scanner lets go of a file it looked at.
 struct BriefHold {
-  HANDLE file;
-  DWORD milliseconds;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE thread = nullptr;
+
+  static DWORD WINAPI LetGo(void* context) {
+    Sleep(300);
+    CloseHandle(static_cast<BriefHold*>(context)->file);
+    return 0;
+  }
+  // Returns 0 when the file cannot be held.
+  int Start(const std::string& path) {
+    file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) thread = CreateThread(nullptr, 0, LetGo, this, 0, nullptr);
+    return thread != nullptr ? 1 : 0;
+  }
+  void Join() {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
 };
-DWORD WINAPI let_go_later(void* context) {
-  const BriefHold* hold = static_cast<const BriefHold*>(context);
-  Sleep(hold->milliseconds);
-  CloseHandle(hold->file);
-  return 0;
-}
 }  // namespace
 
-TEST_F(FileTest, AFileHeldForAMomentIsReplacedOnceItIsFree) {
+TEST_F(FileTest, AFileHeldForAMomentIsLoadedAndReplacedOnceItIsFree) {
   write_file("qel.ini", std::string(kExample) + std::string(1, '\0'));
-  // Held without sharing when the save starts, let go of 300 ms later.
-  BriefHold hold = {CreateFileA(path("qel.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), 300};
-  ASSERT_NE(hold.file, INVALID_HANDLE_VALUE);
-  HANDLE thread = CreateThread(nullptr, 0, let_go_later, &hold, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  SettingsDocument d;
-  fill(d);
-  EXPECT_EQ(d.SaveFile("qel.ini", folder.c_str()), 1) << "lastError " << d.lastError;
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  EXPECT_EQ(read_file("qel.ini"), written_text(d) + std::string(1, '\0'));
-  EXPECT_EQ(file_count(), 1);
-}
-
-TEST_F(FileTest, AFileHeldForAMomentIsLoadedOnceItIsFree) {
-  write_file("qel.ini", std::string(kExample) + std::string(1, '\0'));
-  BriefHold hold = {CreateFileA(path("qel.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), 300};
-  ASSERT_NE(hold.file, INVALID_HANDLE_VALUE);
-  HANDLE thread = CreateThread(nullptr, 0, let_go_later, &hold, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
+  BriefHold hold;
+  ASSERT_EQ(hold.Start(path("qel.ini")), 1) << "CreateFileA or CreateThread failed with " << GetLastError();
   uint32_t error = 0;
   SettingsDocument* d = SettingsDocument::OpenFile("qel.ini", folder.c_str(), &error);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
+  hold.Join();
   ASSERT_NE(d, nullptr) << "error " << error;
   EXPECT_EQ(d->items.count, 10);
   delete d;
+
+  BriefHold again;
+  ASSERT_EQ(again.Start(path("qel.ini")), 1) << "CreateFileA or CreateThread failed with " << GetLastError();
+  SettingsDocument saved;
+  fill(saved);
+  EXPECT_EQ(saved.SaveFile("qel.ini", folder.c_str()), 1) << "lastError " << saved.lastError;
+  again.Join();
+  EXPECT_EQ(read_file("qel.ini"), written_text(saved) + std::string(1, '\0'));
+  EXPECT_EQ(file_count(), 1);
 }
 
 TEST_F(FileTest, AReadOnlyFileIsNotReplaced) {
