@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Benchmarks of the plug-in under Wine (Windows build in build/win): the whole
 # start-up (LoadLibraryA of QV_PLUGIN.dll as host version 1) against the stand-in
-# patching library's own work, and what file_redirect_hook adds to each host
-# file call. Argument: number of plug-in loads (default 30).
+# patching library's own work, and what file_redirect_hook adds to each host file
+# call. Argument: number of loads (30). Only where Wine runs here: emulated, it would time the emulator.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+root=$(cd "$(dirname "$0")/.." && pwd) && cd "$root"
+bash scripts/probe-win32.sh >/dev/null || { echo "bench-plugin: not run: $(sed 's/^emulated: //' build/probe/result)"; exit 1; }
 build=$root/build/win
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >"$build/bench-plugin-config.log" 2>&1 ||
