@@ -99,6 +99,22 @@ HANDLE create_beside(const char* target, size_t name_at, size_t length, char* pa
 // A 32-bit process cannot hold a file block of 2 GiB or more.
 constexpr LONGLONG kLargestFile = 0x7FFFFFFELL;
 
+// The size of the open file into *size; 0 with the error in *error when it
+// cannot be told or is too large to be held in one block.
+int held_size(HANDLE file, DWORD* size, uint32_t* error) {
+  LARGE_INTEGER found = {};
+  if (!GetFileSizeEx(file, &found)) {
+    *error = error_or(GetLastError(), ERROR_READ_FAULT);
+    return 0;
+  }
+  if (found.QuadPart > kLargestFile) {
+    *error = ERROR_FILE_TOO_LARGE;
+    return 0;
+  }
+  *size = found.LowPart;
+  return 1;
+}
+
 constexpr DWORD kRefusedAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
@@ -161,16 +177,8 @@ int end_at(HANDLE file, DWORD size, uint32_t* error) {
 // NUL bytes up to the old size, and only then is the file cut to `n` bytes.
 // Reading ends at the first NUL byte, so the bytes after it never count.
 int rewrite_in_place(HANDLE file, SettingsDocument* document, DWORD n, uint32_t* error) {
-  LARGE_INTEGER old = {};
-  if (!GetFileSizeEx(file, &old)) {
-    *error = error_or(GetLastError(), ERROR_READ_FAULT);
-    return 0;
-  }
-  if (old.QuadPart > kLargestFile) {
-    *error = ERROR_FILE_TOO_LARGE;
-    return 0;
-  }
-  const DWORD old_size = old.LowPart;
+  DWORD old_size = 0;
+  if (!held_size(file, &old_size, error)) return 0;
   const DWORD size = n > old_size ? n : old_size;
   const DWORD growth = n > old_size ? n - old_size : 0;
   // The text, NUL bytes up to `size`, and `growth` NUL bytes more.
@@ -205,17 +213,11 @@ int SettingsDocument::LoadFile(const char* name, const char* folder) {
     lastError = open_error;
     return 0;
   }
-  LARGE_INTEGER file_size = {};
-  if (!GetFileSizeEx(file, &file_size)) {
+  DWORD size = 0;
+  if (!held_size(file, &size, &lastError)) {
     CloseHandle(file);
     return 0;
   }
-  if (file_size.QuadPart > kLargestFile) {
-    CloseHandle(file);
-    lastError = ERROR_FILE_TOO_LARGE;
-    return 0;
-  }
-  const DWORD size = file_size.LowPart;
   copy_path(fileName, path_file_part(name));
   char* block = static_cast<char*>(guarded_alloc(size + 1));
   DWORD read = 0;
