@@ -50,18 +50,16 @@ done
 # The folder's own path, links resolved: what is checked is what the path names.
 [ "$mode" = release ] || { p=$(realpath -e -- "$published") && [ -d "$p" ] && published=$p; } || fail "no release folder $published"
 
-# Checks the release folder $1 against the CA file $2 (none: this machine's trust
-# store), naming each file that fails; $3: the signer certificate's fingerprint
-# the user expects (none: the one BUILD.txt records); $4=1: an unsigned release,
-# as the user expects. Nothing is read before the folder is known to hold only the
-# release's plain files, each with one name. Signed, every file must carry one
-# signature by that certificate, verified, with no unauthenticated attribute but
-# the time stamp BUILD.txt announces, and be its unsigned file with its .p7s
-# attached; SHA256SUMS and BUILD.txt must carry detached CMS signatures by the same
-# certificate, verified against the same anchor (as of the files' time stamp).
+# Checks the release folder $1 against the CA file $2 (none: the trust store) and
+# the signer fingerprint $3 (none: BUILD.txt's), or as unsigned when $4=1, naming
+# each file that fails. Nothing is read before the folder is known to hold only the
+# release's plain files, each with one name. Signed, each file carries one signature
+# by that certificate, no unauthenticated attribute but the time stamp BUILD.txt
+# announces, and is its unsigned file with its .p7s attached; SHA256SUMS and
+# BUILD.txt carry CMS signatures by it, verified as of the files' time stamp.
 check_release() {
   local dir=$1 ca=$2 want=$3 unsigned=$4 tmp f y n sum fp ts=1 when='' bad=0 trust=() file why
-  local -A part=([SHA256SUMS]=f [BUILD.txt]=f) kind=([f]="a plain file" [d]="a folder" [l]="a link" [p]="a FIFO")
+  local -A part=() kind=([f]="a plain file" [d]="a folder" [l]="a link" [p]="a FIFO")
   problem() { echo "release: check: $f: $*"; bad=$((bad + 1)); }
   for n in "${names[@]}" SHA256SUMS BUILD.txt; do part[$n]=f; [ "$unsigned" = 1 ] || part[signatures]=d part[signatures/$n.p7s]=f; done
   while IFS=' ' read -r -d '' y n f; do
@@ -80,18 +78,15 @@ check_release() {
   fp=$(sed -n 's/^signer certificate SHA-256 fingerprint: \([0-9A-F:]\{95\}\)$/\1/p' "$dir/BUILD.txt" | tr -d :)
   ! grep -q '^time stamp: none' "$dir/BUILD.txt" || ts=0
   f=BUILD.txt
-  if [ "$unsigned" = 1 ]; then [ -z "$fp" ] || problem "it records a signed release: check it without --unsigned"
-  else
-    [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is checked as signed"
-    [ -z "$want" ] || [ -z "$fp" ] || [ "$fp" = "$want" ] || problem "it records the signer $fp, not $want (--signer)"
-  fi
+  [ "$unsigned" = 0 ] || [ -z "$fp" ] || problem "it records a signed release: check it without --unsigned"
+  [ "$unsigned" = 1 ] || [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is checked as signed"
+  [ -z "$want" ] || [ "$fp" = "$want" ] || problem "it records the signer ${fp:-(none)}, not $want (--signer)"
   want=${want:-$fp}
   [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
   # shape P7S TIME-STAMPS: P7S is one signer's signature in DER, nothing appended, whose
   # unauthenticated attributes are TIME-STAMPS (0 or 1) time stamps; else says what it holds.
   shape() {
-    [ -f "$1" ] || { echo "it is missing"; return 1; }
-    openssl pkcs7 -inform DER -in "$1" -outform DER 2>/dev/null | cmp -s - "$1" || { echo "it is not a signature in DER alone"; return 1; }
+    [ -f "$1" ] && openssl pkcs7 -inform DER -in "$1" -outform DER 2>/dev/null | cmp -s - "$1" || { echo "it is missing, or not a signature in DER alone"; return 1; }
     openssl pkcs7 -inform DER -in "$1" -print | awk -v ts="$2" '/^    signer_info:$/ { s++ } /^        unauth_attr:$/ { u = 1 }
       u && /^            object: / { n++; o = o " " $NF; t += $NF == "(1.3.6.1.4.1.311.3.3.1)" }
       END { if (s == 1 && n == ts && t == ts) exit; printf "it holds %d signers, unauthenticated attributes:%s", s, n ? o : " none"; exit 1 }'
@@ -117,8 +112,7 @@ check_release() {
     fi
     grep -qxF "unsigned sha256: $sum  $f" "$dir/BUILD.txt" || problem "its unsigned file is not the one whose sum BUILD.txt records"
   done
-  for f in SHA256SUMS BUILD.txt; do
-    [ "$unsigned" = 0 ] || break
+  [ "$unsigned" = 1 ] || for f in SHA256SUMS BUILD.txt; do
     why=$(shape "$dir/signatures/$f.p7s" 0) && why=$(openssl cms -verify -binary -inform DER -in "$dir/signatures/$f.p7s" -content "$dir/$f" \
       -purpose any ${ca:+-CAfile "$ca"} ${when:+-attime "$(date -d "$when" +%s)"} -signer "$tmp/by.pem" -out /dev/null 2>&1) &&
       why="signer: $(openssl x509 -in "$tmp/by.pem" -noout -subject -fingerprint -sha256 | tr '\n' ' ')" &&

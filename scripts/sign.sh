@@ -123,15 +123,13 @@ qv_sign() {
 
 # Signs the record of the release in DIR, SHA256SUMS and BUILD.txt, with the same
 # key and certificate as the files: detached CMS signatures (DER, SHA-256) in
-# signatures/<file>.p7s; openssl's words go to LOG.
+# signatures/<file>.p7s, with QV_SIGN_CERT's intermediates (the signer's certificate
+# goes in once); openssl's words go to LOG.
 qv_sign_record() {
   local f key=(-signer "$QV_SIGN_CERT" -inkey "$QV_SIGN_KEY")
-  case $qv_key_kind in
-    pkcs12) key+=(-keyform P12) ;;
-    pkcs11) key+=(-engine pkcs11 -keyform engine) ;;
-  esac
+  [ "$qv_key_kind" != pkcs12 ] || key+=(-keyform P12)
+  [ "$qv_key_kind" != pkcs11 ] || key+=(-engine pkcs11 -keyform engine)
   [ -z "${QV_SIGN_PASS_FILE:-}" ] || key+=(-passin "file:$QV_SIGN_PASS_FILE")
-  # The intermediates: the signer's certificate goes in once.
   awk '/-----BEGIN CERTIFICATE-----/ { n++ } n > 1' "$QV_SIGN_CERT" >"$2.chain" && [ ! -s "$2.chain" ] || key+=(-certfile "$2.chain")
   for f in SHA256SUMS BUILD.txt; do
     PKCS11_MODULE_PATH=${QV_SIGN_PKCS11_MODULE:-} openssl cms -sign -binary -md sha256 -nosmimecap "${key[@]}" \
