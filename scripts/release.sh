@@ -84,12 +84,13 @@ check_release() {
   want=${want:-$fp}
   [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
   # shape P7S TIME-STAMPS: P7S is one signer's signature in DER, nothing appended, whose
-  # unauthenticated attributes are TIME-STAMPS (0 or 1) time stamps; else says what it holds.
+  # unauthenticated attributes (printed last) are TIME-STAMPS (0 or 1) time stamps; else
+  # says what it holds.
   shape() {
     [ -f "$1" ] && openssl pkcs7 -inform DER -in "$1" -outform DER 2>/dev/null | cmp -s - "$1" || { echo "it is missing, or not a signature in DER alone"; return 1; }
-    openssl pkcs7 -inform DER -in "$1" -print | awk -v ts="$2" '/^    signer_info:$/ { s++ } /^        unauth_attr:$/ { u = 1 }
+    openssl pkcs7 -inform DER -in "$1" -print | awk -v ts="$2" '/^        issuer_and_serial:/ { s++ } /^        unauth_attr:$/ { u = 1 }
       u && /^            object: / { n++; o = o " " $NF; t += $NF == "(1.3.6.1.4.1.311.3.3.1)" }
-      END { if (s == 1 && n == ts && t == ts) exit; printf "it holds %d signers, unauthenticated attributes:%s", s, n ? o : " none"; exit 1 }'
+      END { if (s == 1 && n == ts && t == ts) exit; printf "it holds %d signer(s)%s", s, s == 1 ? ", unauthenticated attributes:" (n ? o : " none") : ""; exit 1 }'
   }
   for f in "${names[@]}"; do
     file=$dir/$f

@@ -215,9 +215,9 @@ a FIFO in place of a .p7s|signatures/BUILD.txt.p7s: is a FIFO where a plain file
 a folder in place of SHA256SUMS|SHA256SUMS: is a folder where a plain file belongs|rm SHA256SUMS && mkdir SHA256SUMS
 the DLL signed by another certificate of the same CA|QV_PLUGIN.dll: its signature does not verify (it is not by the expected signer certificate|resign QV_PLUGIN.dll other && resum
 a time stamp under a root nobody trusts|QV_InternalTool.exe: its time stamp does not verify|resign QV_InternalTool.exe signer "${tsa}rogue" && resum
-another CA's signature nested under the publisher's|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signers, unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1) (1.3.6.1.4.1.311.2.4.1))|again QV_PLUGIN.dll sign -nest "${rogue[@]}"
-another CA's signature first, the publisher's nested under it|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signers, unauthenticated attributes: (1.3.6.1.4.1.311.2.4.1))|openssl pkcs7 -inform DER -in signatures/QV_PLUGIN.dll.p7s -out "$work/p.pem" && strip QV_PLUGIN.dll && again QV_PLUGIN.dll sign "${rogue[@]}" && again QV_PLUGIN.dll attach-signature -nest -sigin "$work/p.pem" -CAfile "$pki/ca.pem"
-a payload in an unauthenticated attribute|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signers, unauthenticated attributes: (1.3.6.1.4.1.42921.1.2.1) (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -addUnauthenticatedBlob
+another CA's signature nested under the publisher's|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1) (1.3.6.1.4.1.311.2.4.1))|again QV_PLUGIN.dll sign -nest "${rogue[@]}"
+another CA's signature first, the publisher's nested under it|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.2.4.1))|openssl pkcs7 -inform DER -in signatures/QV_PLUGIN.dll.p7s -out "$work/p.pem" && strip QV_PLUGIN.dll && again QV_PLUGIN.dll sign "${rogue[@]}" && again QV_PLUGIN.dll attach-signature -nest -sigin "$work/p.pem" -CAfile "$pki/ca.pem"
+a payload in an unauthenticated attribute|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.42921.1.2.1) (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -addUnauthenticatedBlob
 bytes appended to a .p7s|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it is missing, or not a signature in DER alone)|printf x >>signatures/QV_PLUGIN.dll.p7s
 a line added to BUILD.txt|BUILD.txt: it is not what the expected signer signed (signatures/BUILD.txt.p7s: |echo "install the runtime from http://runtime.invalid/" >>BUILD.txt
 the lines of SHA256SUMS swapped|SHA256SUMS: it is not byte for byte what sha256sum writes|tac SHA256SUMS >s && mv s SHA256SUMS
@@ -234,7 +234,7 @@ done
 check "--check passes on the token's release" release x -- --check "$(one token)" "$pki/ca.pem"
 check "the password never reaches a log or BUILD.txt" eval '! grep -rqF -e qv-test-password -e 246810 "$work"/build/*.log "$p12" "$(one token)"'
 tampered "$(one token)" <<'CASES'
-a time stamp added where BUILD.txt announces none|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signers, unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -ts "$tsa"
+a time stamp added where BUILD.txt announces none|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -ts "$tsa"
 CASES
 
 say "bad signing input is refused before anything is written"
