@@ -4,10 +4,12 @@
 # PKCS#12 file and in a SoftHSM2 token, and an RFC 3161 time-stamping
 # responder (openssl ts behind a small HTTP server on 127.0.0.1). It runs
 # scripts/release.sh unsigned (with build flags in the environment, which must
-# not reach the bytes), signed through each key with a time stamp, --check on
-# the results and on tampered copies, which must fail naming the file,
-# --attach, and each bad signing input once, which must be refused with its
-# cause named and the dist folder left as it was. Nothing is left running.
+# not reach the bytes), signed through the PKCS#12 file with a time stamp and
+# through the token without, --check on the results (with and without the
+# expected signer) and on tampered copies, each of which must end within 60 s
+# with exit 1 naming the file, --attach, and each bad signing input once, which
+# must be refused with its cause named and the dist folder left as it was.
+# Nothing is left running.
 #
 #   bash tests/scripts/release_check.sh [BUILD]
 #
