@@ -97,7 +97,7 @@ check_release() {
     sum=$(sha256sum <"$file" | cut -d' ' -f1)
     grep -qxF "$sum  $f" "$dir/SHA256SUMS" || problem "its SHA-256 sum is not the one in SHA256SUMS"
     if [ "$unsigned" = 0 ]; then
-      qv_extract "$file" "$tmp/$f.p7s" 2>/dev/null || { problem "it carries no signature, and the release is checked as signed (--unsigned: as unsigned)"; continue; }
+      qv_extract "$file" "$tmp/$f.p7s" 2>/dev/null || { problem "it carries no signature, and the release is checked as signed (--unsigned: you expect it unsigned)"; continue; }
       why=$(shape "$dir/signatures/$f.p7s" "$ts") ||
         problem "its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/$f.p7s: $why)"
       osslsigncode verify "${trust[@]}" ${want:+-require-leaf-hash "sha256:$want"} -in "$file" >"$tmp/verify" 2>&1 ||
@@ -284,7 +284,7 @@ passed. Check the whole release, signatures included, with
 bash scripts/release.sh --check <this folder> $([ "$sign" = 0 ] && echo --unsigned || echo "[CA-FILE] --signer <the fingerprint the publisher states>").
 EOF
 [ "$sign" = 0 ] || qv_sign_record "$out.part" "$builds/sign.log" || exit 1
-# The folder as written must pass the check, signed against QV_SIGN_CERT's chain and the trust store.
+# The folder as written must pass the check, signed by QV_SIGN_CERT against its chain and the trust store.
 [ "$sign" = 0 ] || cat "$QV_SIGN_CERT" /etc/ssl/certs/ca-certificates.crt >"$builds/trust.pem" 2>/dev/null
 check_release "$out.part" "$([ "$sign" = 0 ] || echo "$builds/trust.pem")" "$(tr -d : <<<"${qv_signer_fingerprint:-}")" $((1 - sign)) || fail "$out.part does not pass the check; $dist is left as it was"
 rm -rf "$out" && mv "$out.part" "$out" || fail "cannot move $out.part to $out"
