@@ -7,20 +7,21 @@
 # BUILD.txt, signatures/<file>.p7s), moved under that name only when complete.
 #   bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR]
 #   bash scripts/release.sh --attach DIR [--allow-dirty] [--build DIR]
-#   bash scripts/release.sh --check DIR [CA-FILE]
+#   bash scripts/release.sh --check DIR [CA-FILE] [--signer FINGERPRINT] | --check DIR --unsigned
 # --allow-dirty (QV_RELEASE_ALLOW_DIRTY=1): uncommitted changes too, into
 # qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist), --build
 # (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release). --attach: builds
 # this tree, attaches DIR's signatures, exits 0 only when the results equal
 # DIR's files byte for byte. --check: DIR is the release and nothing else,
-# signed whole when signed at all (check_release), naming each file that fails.
+# every byte signed by one certificate, FINGERPRINT's when given (SHA-256, hex),
+# or unsigned when the user says so (check_release), naming each file that fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
 dist=${QV_RELEASE_DIST:-$root/dist}
 builds=${QV_RELEASE_BUILD:-${QV_BUILD_DIR:-$root/build}/release}
-mode=release
-usage="usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] | --attach DIR [--allow-dirty] [--build DIR] | --check DIR [CA-FILE]"
+mode=release ca='' signer='' unsigned=0
+usage="usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] | --attach DIR [--allow-dirty] [--build DIR] | --check DIR [CA-FILE] [--signer FINGERPRINT] | --check DIR --unsigned"
 fail() { echo "release: FAILED: $*" >&2; exit 1; }
 names=(QV_InternalTool.exe QV_PLUGIN.dll)
 # shellcheck source=sign.sh
@@ -32,50 +33,79 @@ while [ $# -gt 0 ]; do
     --dist) [ $# -ge 2 ] || fail "--dist needs a folder"; dist=$2; shift ;;
     --build) [ $# -ge 2 ] || fail "--build needs a folder"; builds=$2; shift ;;
     --attach) [ $# -ge 2 ] || fail "--attach needs a release folder"; mode=attach; published=$2; shift ;;
-    --check) [ $# -ge 2 ] || fail "--check needs a release folder"; mode=check; published=$2; ca=${3:-}; shift $#; break ;;
+    --check) [ $# -ge 2 ] || fail "--check needs a release folder"; mode=check published=$2; shift 2
+      while [ $# -gt 0 ]; do
+        case $1 in
+          --unsigned) unsigned=1 ;;
+          --signer) signer=$(tr -d ': ' <<<"${2:-}" | tr a-f A-F); shift
+            [[ $signer =~ ^[0-9A-F]{64}$ ]] || fail "--signer needs the signing certificate's SHA-256 fingerprint (64 hex digits, colons allowed)" ;;
+          *) [ -z "$ca" ] || fail "unknown argument '$1' ($usage)"; ca=$1 ;;
+        esac
+        shift
+      done; break ;;
     *) fail "unknown argument '$1' ($usage)" ;;
   esac
   shift
 done
-[ "$mode" = release ] || { [ -d "$published" ] && published=$(cd "$published" && pwd); } || fail "no release folder $published"
+# The folder's own path, links resolved: what is checked is what the path names.
+[ "$mode" = release ] || { p=$(realpath -e -- "$published") && [ -d "$p" ] && published=$p; } || fail "no release folder $published"
 
-# Checks the release folder $1 against the CA file $2 (none: this machine's trust
-# store), naming each file that fails. SHA256SUMS and BUILD.txt vouch for nothing:
-# when BUILD.txt, a signature or a CA file says signed, each file must carry a
-# signature (and time stamp, if any) that verifies, by the certificate whose
-# fingerprint BUILD.txt records, and be its unsigned file with its .p7s attached.
+# Checks the release folder $1 against the CA file $2 (none: the trust store) and
+# the signer fingerprint $3 (none: BUILD.txt's), or as unsigned when $4=1, naming
+# each file that fails. Nothing is read before the folder is known to hold only the
+# release's plain files, each with one name. Signed, each file carries one signature
+# by that certificate, no unauthenticated attribute but the time stamp BUILD.txt
+# announces, and is its unsigned file with its .p7s attached; SHA256SUMS and
+# BUILD.txt carry CMS signatures by it, verified as of the files' time stamp.
 check_release() {
-  local dir=$1 ca=$2 tmp f n p sum fp bad=0 signed=0 trust=() extra file
-  local -A part=([SHA256SUMS]=f [BUILD.txt]=f [signatures]=d)
+  local dir=$1 ca=$2 want=$3 unsigned=$4 tmp f y n sum fp ts=1 when='' bad=0 trust=() file why
+  local -A part=() kind=([f]="a plain file" [d]="a folder" [l]="a link" [p]="a FIFO")
   problem() { echo "release: check: $f: $*"; bad=$((bad + 1)); }
-  [ -f "$dir/SHA256SUMS" ] && [ -f "$dir/BUILD.txt" ] || { echo "release: check: $dir holds no SHA256SUMS and BUILD.txt"; return 1; }
+  for n in "${names[@]}" SHA256SUMS BUILD.txt; do part[$n]=f; [ "$unsigned" = 1 ] || part[signatures]=d part[signatures/$n.p7s]=f; done
+  while IFS=' ' read -r -d '' y n f; do
+    case $y${part[$f]:-} in
+      dd) ;;
+      ff) [ "$n" = 1 ] || problem "has $n names (a hard link): its bytes can change after the check" ;;
+      ?[fd]) problem "is ${kind[$y]:-"a device or a socket"} where ${kind[${part[$f]}]} belongs" ;;
+      *) problem "is not part of a$([ "$unsigned" = 0 ] || echo "n unsigned") release (only ${names[*]}, SHA256SUMS, BUILD.txt and, signed, signatures/<each>.p7s belong)" ;;
+    esac
+  done < <(find "$dir" -mindepth 1 -printf '%y %n %P\0')
+  [ -f "$dir/SHA256SUMS" ] && [ -f "$dir/BUILD.txt" ] || { f=$dir; problem "holds no SHA256SUMS and BUILD.txt"; }
+  [ "$bad" = 0 ] || { echo "release: check: $bad problems in $dir (above); nothing in it was read"; return 1; }
   tmp=$(mktemp -d) || return 1
-  for n in "${names[@]}"; do part[$n]=f part[signatures/$n.p7s]=f; done
-  while IFS= read -r -d '' p; do
-    f=${p:2}
-    [ "${part[$f]:-}" = "${p:0:1}" ] || problem "$([ "${p:0:1}" = l ] && echo "is a link" || echo "is not part of a release") (only ${names[*]}, SHA256SUMS, BUILD.txt and signatures/<file>.p7s belong)"
-  done < <(find "$dir" -mindepth 1 -printf '%y %P\0')
-  f=SHA256SUMS extra=$(awk -v list="$(IFS=/; echo "${names[*]}")" 'BEGIN { split(list, a, "/"); for (i in a) ok[a[i]] = 1 }
-    { n = substr($0, 67) } !(n in ok) || seen[n]++ { printf " \"%s\"", n }' "$dir/SHA256SUMS")
-  [ -z "$extra" ] || problem "lists what the release does not ship, or twice:$extra"
+  f=SHA256SUMS
+  (cd "$dir" && sha256sum "${names[@]}") | cmp -s - "$dir/SHA256SUMS" || problem "it is not byte for byte what sha256sum writes for ${names[*]}"
   fp=$(sed -n 's/^signer certificate SHA-256 fingerprint: \([0-9A-F:]\{95\}\)$/\1/p' "$dir/BUILD.txt" | tr -d :)
-  grep -q '^signed (Authenticode' "$dir/BUILD.txt" || [ -e "$dir/signatures" ] || [ -n "$ca" ] && signed=1
-  for f in "${names[@]}"; do qv_extract "$dir/$f" "$tmp/$f.p7s" 2>/dev/null && signed=1; done
+  ! grep -q '^time stamp: none' "$dir/BUILD.txt" || ts=0
   f=BUILD.txt
-  [ "$signed" = 0 ] || [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is checked as signed"
+  [ "$unsigned" = 0 ] || [ -z "$fp" ] || problem "it records a signed release: check it without --unsigned"
+  [ "$unsigned" = 1 ] || [ -n "$fp" ] || problem "it records no signer certificate fingerprint, and the release is checked as signed"
+  [ -z "$want" ] || [ "$fp" = "$want" ] || problem "it records the signer ${fp:-(none)}, not $want (--signer)"
+  want=${want:-$fp}
   [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
+  # shape P7S TIME-STAMPS: P7S is one signer's signature in DER, nothing appended, whose
+  # unauthenticated attributes (printed last) are TIME-STAMPS (0 or 1) time stamps; else
+  # says what it holds.
+  shape() {
+    [ -f "$1" ] && openssl pkcs7 -inform DER -in "$1" -outform DER 2>/dev/null | cmp -s - "$1" || { echo "it is missing, or not a signature in DER alone"; return 1; }
+    openssl pkcs7 -inform DER -in "$1" -print | awk -v ts="$2" '/^        issuer_and_serial:/ { s++ } /^        unauth_attr:$/ { u = 1 }
+      u && /^            object: / { n++; o = o " " $NF; t += $NF == "(1.3.6.1.4.1.311.3.3.1)" }
+      END { if (s == 1 && n == ts && t == ts) exit; printf "it holds %d signer(s)%s", s, s == 1 ? ", unauthenticated attributes:" (n ? o : " none") : ""; exit 1 }'
+  }
   for f in "${names[@]}"; do
     file=$dir/$f
-    [ -f "$file" ] && [ ! -L "$file" ] || { problem "missing, or not a plain file"; continue; }
     sum=$(sha256sum <"$file" | cut -d' ' -f1)
     grep -qxF "$sum  $f" "$dir/SHA256SUMS" || problem "its SHA-256 sum is not the one in SHA256SUMS"
-    if [ "$signed" = 1 ]; then
-      [ -s "$tmp/$f.p7s" ] || { problem "it carries no signature, and the release is checked as signed"; continue; }
-      osslsigncode verify "${trust[@]}" ${fp:+-require-leaf-hash "sha256:$fp"} -in "$file" >"$tmp/verify" 2>&1 ||
+    if [ "$unsigned" = 0 ]; then
+      qv_extract "$file" "$tmp/$f.p7s" 2>/dev/null || { problem "it carries no signature, and the release is checked as signed (--unsigned: you expect it unsigned)"; continue; }
+      why=$(shape "$dir/signatures/$f.p7s" "$ts") ||
+        problem "its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/$f.p7s: $why)"
+      osslsigncode verify "${trust[@]}" ${want:+-require-leaf-hash "sha256:$want"} -in "$file" >"$tmp/verify" 2>&1 ||
         problem "its signature does not verify ($(sed -n 's/.*Calculated message digest.*MISMATCH.*/the file changed after signing/p
-          s/^Leaf hash match: failed.*/it is not by the certificate whose fingerprint BUILD.txt records/p; s/.*\(Verify error: .*\)/\1/p
+          s/^Leaf hash match: failed.*/it is not by the expected signer certificate/p; s/.*\(Verify error: .*\)/\1/p
           ' "$tmp/verify" | head -n 1)$(sed -n 's/^[[:space:]]*Subject: */; signer: /p' "$tmp/verify" | head -n 1))"
       ! grep -qiE 'timestamp.*fail|fail.*timestamp' "$tmp/verify" || problem "its time stamp does not verify"
+      when=${when:-$(sed -n 's/^Signature verification time: //p' "$tmp/verify" | head -n 1)}
       osslsigncode remove-signature -in "$file" -out "$tmp/$f" >/dev/null 2>&1 && file=$tmp/$f &&
         qv_attach "$dir/signatures/$f.p7s" "$file" "$tmp/$f.signed" "$tmp/attach.log" && cmp -s "$tmp/$f.signed" "$dir/$f" ||
         problem "it is not its unsigned file with signatures/$f.p7s attached"
@@ -83,22 +113,30 @@ check_release() {
     fi
     grep -qxF "unsigned sha256: $sum  $f" "$dir/BUILD.txt" || problem "its unsigned file is not the one whose sum BUILD.txt records"
   done
+  [ "$unsigned" = 1 ] || for f in SHA256SUMS BUILD.txt; do
+    why=$(shape "$dir/signatures/$f.p7s" 0) && why=$(openssl cms -verify -binary -inform DER -in "$dir/signatures/$f.p7s" -content "$dir/$f" \
+      -purpose any ${ca:+-CAfile "$ca"} ${when:+-attime "$(date -d "$when" +%s)"} -signer "$tmp/by.pem" -out /dev/null 2>&1) &&
+      why="signer: $(openssl x509 -in "$tmp/by.pem" -noout -subject -fingerprint -sha256 | tr '\n' ' ')" &&
+      [ "$(sed -n 's/.*Fingerprint=//p' <<<"$why" | tr -d ': ')" = "$want" ] ||
+      problem "it is not what the expected signer signed (signatures/$f.p7s: $(grep -o 'Verify error:.*\|verification failure\|^it .*\|signer: .*' <<<"$why" | head -n 1))"
+  done
   rm -rf "$tmp"
   [ "$bad" = 0 ] || { echo "release: check: $bad problems in $dir (above)"; return 1; }
-  if [ "$signed" = 1 ]; then echo "release: check: $dir passed (each file signed by the certificate BUILD.txt records, verified against ${ca:-"this machine's trust store"})"
-  else echo "release: check: $dir passed, unsigned: this proves only that the files match the folder's own sums, not who made them"; fi
+  if [ "$unsigned" = 0 ]; then echo "release: check: $dir passed: each file, SHA256SUMS and BUILD.txt signed by the certificate $want ($([ -n "$3" ] && echo "as given with --signer" || echo "as BUILD.txt records; --signer checks it against the one the publisher states")), verified against ${ca:-"this machine's trust store"}"
+  else echo "release: check: $dir passed as unsigned, as asked: this proves only that the files match the folder's own SHA256SUMS and BUILD.txt, which whoever edits the folder writes; not who made them"; fi
 }
 
 # --check: the published folder alone, nothing built.
 if [ "$mode" = check ]; then
   command -v osslsigncode >/dev/null || fail "osslsigncode is missing (bash scripts/install-deps.sh installs it)"
-  [ -z "$ca" ] || [ -r "$ca" ] || fail "cannot read the CA file $ca"
-  check_release "$published" "$ca" || fail "$published is not the release it says it is"
+  [ "$unsigned" = 0 ] || [ -z "$ca$signer" ] || fail "--unsigned checks a release expected unsigned: it takes no CA file or --signer"
+  [ -z "$ca" ] || { [ -f "$ca" ] && [ -r "$ca" ] && openssl x509 -in "$ca" -noout 2>/dev/null; } || fail "the CA file $ca is not a readable file of PEM certificates"
+  check_release "$published" "$ca" "$signer" "$unsigned" || fail "$published is not the release it says it is"
   exit 0
 fi
 
-mkdir -p "$dist" "$builds" || fail "cannot make $dist or $builds"
-dist=$(cd "$dist" && pwd) && builds=$(cd "$builds" && pwd) || exit 1
+[ "$mode" = attach ] || { mkdir -p -- "$dist" && dist=$(cd -- "$dist" && pwd); } || fail "cannot make $dist"
+mkdir -p -- "$builds" && builds=$(cd -- "$builds" && pwd) || fail "cannot make $builds"
 cd "$root"
 stage=0 stages=$([ "$mode" = release ] && echo 7 || echo 4)
 progress() { stage=$((stage + 1)); echo "release: [$stage/$stages] $*"; }
@@ -243,15 +281,16 @@ $signature
 Built twice from clean build folders (Windows build, cmake/mingw-i686.cmake,
 Ninja, an environment of PATH and HOME only) with identical bytes; PE checks
 passed. Check the whole release, signatures included, with
-bash scripts/release.sh --check <this folder> [CA-FILE].
+bash scripts/release.sh --check <this folder> $([ "$sign" = 0 ] && echo --unsigned || echo "[CA-FILE] --signer <the fingerprint the publisher states>").
 EOF
-# The folder as written must pass the check, signed against QV_SIGN_CERT's chain and the trust store.
+[ "$sign" = 0 ] || qv_sign_record "$out.part" "$builds/sign.log" || exit 1
+# The folder as written must pass the check, signed by QV_SIGN_CERT against its chain and the trust store.
 [ "$sign" = 0 ] || cat "$QV_SIGN_CERT" /etc/ssl/certs/ca-certificates.crt >"$builds/trust.pem" 2>/dev/null
-check_release "$out.part" "$([ "$sign" = 0 ] || echo "$builds/trust.pem")" || fail "$out.part does not pass the check; $dist is left as it was"
+check_release "$out.part" "$([ "$sign" = 0 ] || echo "$builds/trust.pem")" "$(tr -d : <<<"${qv_signer_fingerprint:-}")" $((1 - sign)) || fail "$out.part does not pass the check; $dist is left as it was"
 rm -rf "$out" && mv "$out.part" "$out" || fail "cannot move $out.part to $out"
 trap - EXIT
 
-echo "release: done: $out ($(if [ "$sign" = 1 ]; then echo "signed by $qv_signer${QV_SIGN_TIMESTAMP_URL:+, time-stamped}"; else echo unsigned; fi))"
+echo "release: done: $out ($(if [ "$sign" = 1 ]; then echo "signed by $qv_signer${QV_SIGN_TIMESTAMP_URL:+, time-stamped}; publish its certificate's fingerprint $qv_signer_fingerprint apart from it, for --check --signer"; else echo unsigned; fi))"
 [ "$sign" = 0 ] || [ -n "${QV_SIGN_TIMESTAMP_URL:-}" ] ||
   echo "release: the signatures carry no time stamp (no QV_SIGN_TIMESTAMP_URL): they stop being valid when the certificate expires"
 sed 's/^/release:   /' "$out/SHA256SUMS"

@@ -121,6 +121,22 @@ qv_sign() {
   rm -f "$log.key"
 }
 
+# Signs the record of the release in DIR, SHA256SUMS and BUILD.txt, with the same
+# key and certificate as the files: detached CMS signatures (DER, SHA-256) in
+# signatures/<file>.p7s, with QV_SIGN_CERT's intermediates (the signer's certificate
+# goes in once); openssl's words go to LOG.
+qv_sign_record() {
+  local f key=(-signer "$QV_SIGN_CERT" -inkey "$QV_SIGN_KEY")
+  [ "$qv_key_kind" != pkcs12 ] || key+=(-keyform P12)
+  [ "$qv_key_kind" != pkcs11 ] || key+=(-engine pkcs11 -keyform engine)
+  [ -z "${QV_SIGN_PASS_FILE:-}" ] || key+=(-passin "file:$QV_SIGN_PASS_FILE")
+  awk '/-----BEGIN CERTIFICATE-----/ { n++ } n > 1' "$QV_SIGN_CERT" >"$2.chain" && [ ! -s "$2.chain" ] || key+=(-certfile "$2.chain")
+  for f in SHA256SUMS BUILD.txt; do
+    PKCS11_MODULE_PATH=${QV_SIGN_PKCS11_MODULE:-} openssl cms -sign -binary -md sha256 -nosmimecap "${key[@]}" \
+      -in "$1/$f" -outform DER -out "$1/signatures/$f.p7s" >>"$2" 2>&1 || { tail -n 10 "$2" >&2; echo "release: FAILED: signing $f (log $2)" >&2; return 1; }
+  done
+}
+
 # The signature of the signed file IN as a detached PKCS#7 file in DER, OUT:
 # osslsigncode 2.5 extracts it with the PE certificate table's header, 2.9
 # without, so it is taken as PEM and converted.

@@ -4,10 +4,12 @@
 # PKCS#12 file and in a SoftHSM2 token, and an RFC 3161 time-stamping
 # responder (openssl ts behind a small HTTP server on 127.0.0.1). It runs
 # scripts/release.sh unsigned (with build flags in the environment, which must
-# not reach the bytes), signed through each key with a time stamp, --check on
-# the results and on tampered copies, which must fail naming the file,
-# --attach, and each bad signing input once, which must be refused with its
-# cause named and the dist folder left as it was. Nothing is left running.
+# not reach the bytes), signed through the PKCS#12 file with a time stamp and
+# through the token without, --check on the results (with and without the
+# expected signer) and on tampered copies, each of which must end within 60 s
+# with exit 1 naming the file, --attach, and each bad signing input once, which
+# must be refused with its cause named and the dist folder left as it was.
+# Nothing is left running.
 #
 #   bash tests/scripts/release_check.sh [BUILD]
 #
@@ -39,7 +41,7 @@ qv_pki_cert "$pki" signer codeSigning &&
   qv_pki_cert "$pki" expired codeSigning 20200101000000Z 20200201000000Z &&
   qv_pki_cert "$pki" future codeSigning 20990101000000Z 20990201000000Z &&
   cp "$pki/signer.key" "$pki/stale.key" && qv_pki_cert "$pki" stale serverAuth 20200101000000Z 20200201000000Z &&
-  qv_pki_ca "$pki/rogue" && qv_pki_cert "$pki/rogue" tsa timeStamping || give_up "making the certificates"
+  qv_pki_ca "$pki/rogue" && qv_pki_cert "$pki/rogue" tsa timeStamping && qv_pki_cert "$pki/rogue" signer codeSigning || give_up "making the certificates"
 echo wrong-password >"$pki/wrong"
 
 # The signing key in a SoftHSM2 token of its own.
@@ -99,13 +101,14 @@ for _ in $(seq 100); do [ -s "$pki/tsa.port" ] || sleep 0.1; done
 tsa=http://127.0.0.1:$(cat "$pki/tsa.port")/
 
 # release DIST [VAR=VALUE]... [-- ARG...]: release.sh with these variables,
-# its build folder here and its dist folder $work/DIST; its output indented.
+# its build folder here and its dist folder $work/DIST, stopped after $limit
+# seconds (default 20 min); its output indented.
 release() {
   local dist=$work/$1 sets=() rc
   shift
   while [ $# -gt 0 ] && [ "$1" != -- ]; do sets+=("$1"); shift; done
   [ $# = 0 ] || shift
-  env ${sets[@]+"${sets[@]}"} bash "$root/scripts/release.sh" --allow-dirty --build "$work/build" --dist "$dist" "$@" \
+  timeout "${limit:-1200}" env ${sets[@]+"${sets[@]}"} bash "$root/scripts/release.sh" --allow-dirty --build "$work/build" --dist "$dist" "$@" \
     >"$work/last.log" 2>&1
   rc=$?
   sed 's/^/    /' "$work/last.log"
@@ -114,14 +117,22 @@ release() {
 one() { ls -d "$work/$1"/qv-*/ 2>/dev/null | head -n 1; }
 verified() { osslsigncode verify -CAfile "$pki/ca.pem" -TSA-CAfile "$pki/ca.pem" -in "$1" >"$work/verify.log" 2>&1; }
 said() { grep -qF -- "$1" "$work/last.log"; }
+# rejects WANTED ARG...: --check ARG... ends within 60 s with exit 1, saying WANTED.
+rejects() {
+  local wanted=$1
+  shift
+  limit=60 release x -- --check "$@"
+  [ $? = 1 ] && said "$wanted"
+}
 
 say "an unsigned release, with build flags and CMake variables in the environment"
 check "release.sh without a key makes an unsigned release, and says so" \
   eval 'release unsigned CXXFLAGS=-O0 CFLAGS=-O0 LDFLAGS=-s CMAKE_BUILD_TYPE=Debug &&
         said "the files are unsigned" && grep -qx unsigned "$(one unsigned)/BUILD.txt"'
-check "its sums and --check pass, and --check says what that proves" \
-  eval '(cd "$(one unsigned)" && sha256sum -c --quiet SHA256SUMS) && release x -- --check "$(one unsigned)" &&
+check "its sums and --check --unsigned pass, and --check says what that proves" \
+  eval '(cd "$(one unsigned)" && sha256sum -c --quiet SHA256SUMS) && release x -- --check "$(one unsigned)" --unsigned &&
         said "proves only that the files match the folder" && said "not who made them"'
+check "--check without --unsigned refuses it" rejects "QV_PLUGIN.dll: it carries no signature" "$(one unsigned)"
 
 say "signed through the PKCS#12 file, time-stamped"
 export QV_SIGN_CERT=$pki/signer.pem QV_SIGN_PASS_FILE=$pki/pass QV_SIGN_TIMESTAMP_URL=$tsa
@@ -134,13 +145,28 @@ done
 check "BUILD.txt names the signer, its fingerprint and the time-stamping server" \
   eval 'grep -q "^signed (Authenticode, SHA-256) by .*CN=Quarn QV Test signer" "$p12/BUILD.txt" &&
         grep -q "^signer certificate SHA-256 fingerprint: [0-9A-F:]\{95\}$" "$p12/BUILD.txt" && grep -qxF "time stamp: $tsa" "$p12/BUILD.txt"'
-check "--check passes against the CA" release x -- --check "$p12" "$pki/ca.pem"
+fingerprint() { openssl x509 -in "$pki/$1.pem" -noout -fingerprint -sha256 | cut -d= -f2; }
+check "--check passes against the CA, and writes nothing" \
+  eval 'before=$(find "$p12" -printf "%p %s %T@\n") && release x -- --check "$p12" "$pki/ca.pem" &&
+        [ "$(find "$p12" -printf "%p %s %T@\n")" = "$before" ] && [ ! -e "$work/x" ]'
+check "--check passes with the signer's fingerprint as pasted (lower case)" \
+  release x -- --check "$p12" "$pki/ca.pem" --signer "$(fingerprint signer | tr A-F a-f)"
+check "--check refuses it with another signer's fingerprint" \
+  rejects "BUILD.txt: it records the signer $(fingerprint signer | tr -d :), not $(fingerprint other | tr -d :) (--signer)" \
+  "$p12" "$pki/ca.pem" --signer "$(fingerprint other)"
+check "--check takes a folder whose name begins with -" \
+  eval 'cp -r "$p12" "$work/-rel" && (cd "$work" && release x -- --check -rel "$pki/ca.pem")'
+check "--check refuses a CA argument that is a folder, naming it" \
+  rejects "the CA file $pki is not a readable file of PEM certificates" "$p12" "$pki"
+check "--check refuses a CA argument that is not a certificate, naming it" \
+  rejects "the CA file $pki/pass is not a readable file of PEM certificates" "$p12" "$pki/pass"
 check "--check without the CA (this machine's trust store) fails" eval '! release x -- --check "$p12"'
 cp -r "$p12" "$work/changed"
 printf '\x90' | dd of="$work/changed/QV_InternalTool.exe" bs=1 seek=1100 conv=notrunc status=none
 check "--check fails and names the file after one byte of it changed" \
   eval '! release x -- --check "$work/changed" "$pki/ca.pem" && said "check: QV_InternalTool.exe: " && ! said "check: QV_PLUGIN.dll: "'
-check "--attach of this tree's build gives the published files byte for byte" release x -- --attach "$p12"
+check "--attach of this tree's build gives the published files byte for byte, making no dist folder" \
+  eval 'release x -- --attach "$p12" && [ ! -e "$work/x" ]'
 check "--attach fails on a release whose file differs" eval '! release x -- --attach "$work/changed" && said QV_InternalTool.exe'
 unsigned_sums() { grep '^unsigned sha256: ' "$1/BUILD.txt"; }
 check "the build flags in the environment did not reach the unsigned release's bytes" \
@@ -159,27 +185,59 @@ resign() {
 # flip FILE OFFSET: the byte there XOR 1. The PE CheckSum lies 88 bytes after the PE header's start.
 flip() { printf "\\$(printf %03o $(($(od -An -tu1 -j "$2" -N 1 "$1") ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
 checksum_at() { echo $(($(od -An -tu4 -j 60 -N 4 "$1") + 88)); }
-while IFS='|' read -r what wanted how; do
-  rm -rf "$work/t" && cp -r "$p12" "$work/t" && (cd "$work/t" && eval "$how") || give_up "making the copy with $what"
-  check "$what: '$wanted'" eval '! release x -- --check "$work/t" "$pki/ca.pem" && said "check: $wanted"'
-done <<'CASES'
+# again FILE COMMAND ARG...: osslsigncode COMMAND on FILE, its .p7s and the sums made anew.
+again() {
+  local f=$1 command=$2
+  shift 2
+  osslsigncode "$command" "$@" -in "$f" -out "$f.new" >/dev/null 2>&1 && mv "$f.new" "$f" && qv_extract "$f" "signatures/$f.p7s" && resum
+}
+rogue=(-h sha256 -certs "$pki/rogue/signer.pem" -key "$pki/rogue/signer.key")
+# tampered RELEASE: each case (WHAT|WANTED|HOW[|ARGS]) on a copy of RELEASE in
+# $work/t, made by HOW there; --check ARGS (default: the copy and the CA) must
+# refuse it, saying WANTED.
+tampered() {
+  local release=$1 what wanted how args
+  while IFS='|' read -r what wanted how args; do
+    rm -rf "$work/t" && cp -r "$release" "$work/t" && (cd "$work/t" && eval "$how") || give_up "making the copy with $what"
+    eval "set -- ${args:-\"\$work/t\" \"\$pki/ca.pem\"}"
+    check "$what: '$wanted'" rejects "$wanted" "$@"
+  done
+}
+tampered "$p12" <<'CASES'
 another DLL, its signature deleted, the sums edited|QV_PLUGIN.dll: it carries no signature|strip QV_PLUGIN.dll && flip QV_PLUGIN.dll 1100 && rm signatures/QV_PLUGIN.dll.p7s && resum && sed -i "s/^unsigned sha256: .*  QV_PLUGIN.dll$/unsigned sha256: $(grep QV_PLUGIN SHA256SUMS)/" BUILD.txt
 both signatures stripped, signatures/ deleted, the sums made anew|QV_InternalTool.exe: it carries no signature|strip QV_InternalTool.exe && strip QV_PLUGIN.dll && rm -r signatures && resum
+a downgrade: signatures stripped, BUILD.txt says unsigned, no CA file given|QV_PLUGIN.dll: it carries no signature, and the release is checked as signed|strip QV_InternalTool.exe && strip QV_PLUGIN.dll && rm -r signatures && resum && sed -i '/^signed (/,/^signing tool: /c unsigned' BUILD.txt|"$work/t"
 the PE CheckSum changed, outside the signed bytes|QV_InternalTool.exe: it is not its unsigned file with signatures/QV_InternalTool.exe.p7s attached|flip QV_InternalTool.exe "$(checksum_at QV_InternalTool.exe)" && resum
 a version.dll added, with its sum and signature|version.dll: is not part of a release|cp QV_PLUGIN.dll version.dll && cp signatures/QV_PLUGIN.dll.p7s signatures/version.dll.p7s && sha256sum version.dll >>SHA256SUMS
+a version.dll added, the folder named through a link|version.dll: is not part of a release|cp QV_PLUGIN.dll version.dll && ln -sfn t "$work/current"|"$work/current" "$pki/ca.pem"
 the DLL a link to a copy outside|QV_PLUGIN.dll: is a link|mv QV_PLUGIN.dll "$work/outside.dll" && ln -s "$work/outside.dll" QV_PLUGIN.dll
-the DLL signed by another certificate of the same CA|QV_PLUGIN.dll: its signature does not verify (it is not by the certificate whose fingerprint BUILD.txt records|resign QV_PLUGIN.dll other && resum
+the DLL a hard link to a file outside|QV_PLUGIN.dll: has 2 names (a hard link)|ln -f QV_PLUGIN.dll "$work/outside.dll"
+a FIFO named like the DLL|QV_PLUGIN.dll: is a FIFO where a plain file belongs|rm QV_PLUGIN.dll && mkfifo QV_PLUGIN.dll
+a FIFO in place of a .p7s|signatures/BUILD.txt.p7s: is a FIFO where a plain file belongs|rm signatures/BUILD.txt.p7s && mkfifo signatures/BUILD.txt.p7s
+a folder in place of SHA256SUMS|SHA256SUMS: is a folder where a plain file belongs|rm SHA256SUMS && mkdir SHA256SUMS
+the DLL signed by another certificate of the same CA|QV_PLUGIN.dll: its signature does not verify (it is not by the expected signer certificate|resign QV_PLUGIN.dll other && resum
 a time stamp under a root nobody trusts|QV_InternalTool.exe: its time stamp does not verify|resign QV_InternalTool.exe signer "${tsa}rogue" && resum
+another CA's signature nested under the publisher's|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1) (1.3.6.1.4.1.311.2.4.1))|again QV_PLUGIN.dll sign -nest "${rogue[@]}"
+another CA's signature first, the publisher's nested under it|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.2.4.1))|openssl pkcs7 -inform DER -in signatures/QV_PLUGIN.dll.p7s -out "$work/p.pem" && strip QV_PLUGIN.dll && again QV_PLUGIN.dll sign "${rogue[@]}" && again QV_PLUGIN.dll attach-signature -nest -sigin "$work/p.pem" -CAfile "$pki/ca.pem"
+a payload in an unauthenticated attribute|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.42921.1.2.1) (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -addUnauthenticatedBlob
+bytes appended to a .p7s|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it is missing, or not a signature in DER alone)|printf x >>signatures/QV_PLUGIN.dll.p7s
+a line added to BUILD.txt|BUILD.txt: it is not what the expected signer signed (signatures/BUILD.txt.p7s: |echo "install the runtime from http://runtime.invalid/" >>BUILD.txt
+the lines of SHA256SUMS swapped|SHA256SUMS: it is not byte for byte what sha256sum writes|tac SHA256SUMS >s && mv s SHA256SUMS
+the last newline of SHA256SUMS removed|SHA256SUMS: it is not byte for byte what sha256sum writes|truncate -s -1 SHA256SUMS
+everything signed anew by another certificate of the same CA, BUILD.txt's fingerprint edited, the expected signer given|QV_PLUGIN.dll: its signature does not verify (it is not by the expected signer certificate|resign QV_InternalTool.exe other && resign QV_PLUGIN.dll other && resum && sed -i "s/^\(signer certificate SHA-256 fingerprint: \).*/\1$(fingerprint other)/" BUILD.txt && QV_SIGN_CERT=$pki/other.pem QV_SIGN_KEY=$pki/other.p12 qv_key_kind=pkcs12 qv_sign_record . "$work/resign.log"|"$work/t" "$pki/ca.pem" --signer "$(fingerprint signer)"
 CASES
 
-say "signed through the SoftHSM2 token, time-stamped"
+say "signed through the SoftHSM2 token, without a time stamp"
 check "release.sh signs through the token" \
-  release token QV_SIGN_KEY="$token_key" QV_SIGN_PKCS11_MODULE=$module QV_SIGN_PASS_FILE="$pki/pin"
+  release token QV_SIGN_KEY="$token_key" QV_SIGN_PKCS11_MODULE=$module QV_SIGN_PASS_FILE="$pki/pin" QV_SIGN_TIMESTAMP_URL=
 for f in QV_InternalTool.exe QV_PLUGIN.dll; do
   check "osslsigncode verify accepts the token's $f against the CA" verified "$(one token)/$f"
 done
 check "--check passes on the token's release" release x -- --check "$(one token)" "$pki/ca.pem"
 check "the password never reaches a log or BUILD.txt" eval '! grep -rqF -e qv-test-password -e 246810 "$work"/build/*.log "$p12" "$(one token)"'
+tampered "$(one token)" <<'CASES'
+a time stamp added where BUILD.txt announces none|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -ts "$tsa"
+CASES
 
 say "bad signing input is refused before anything is written"
 mkdir -p "$work/kept" && cp -r "$p12" "$work/kept/" || give_up "copying a release"
