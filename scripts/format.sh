@@ -21,8 +21,10 @@ mapfile -t files < <(git ls-files --cached --others --exclude-standard -- '*.c' 
 ((${#files[@]})) || { echo "format: FAILED: no sources found (is this a git work tree?)"; exit 1; }
 
 if [ "$mode" = fix ]; then
-  printf '%s\0' "${files[@]}" | xargs -0 -n 16 -P 2 "$format" -i --style=file
-  echo "format: ${#files[@]} files formatted; $(git diff --numstat -- "${files[@]}" | wc -l) of them changed (git diff shows how)"
+  before=$(printf '%s\0' "${files[@]}" | xargs -0 md5sum)
+  printf '%s\0' "${files[@]}" | xargs -0 -n 16 -P 2 "$format" -i --style=file || { echo "format: FAILED: $format"; exit 1; }
+  changed=$(printf '%s\0' "${files[@]}" | xargs -0 md5sum | diff <(echo "$before") - | grep -c '^>')
+  echo "format: ${#files[@]} files laid out as .clang-format says; $changed of them rewritten (git diff shows how)"
   exit 0
 fi
 
