@@ -66,14 +66,14 @@ DllEntry map_without_entry(const std::string& path, HMODULE* module) {
   HMODULE m = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
   if (m == nullptr) fatal("LoadLibraryExA DONT_RESOLVE_DLL_REFERENCES");
   unsigned char* base = reinterpret_cast<unsigned char*>(m);
-  const IMAGE_NT_HEADERS32* nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + *reinterpret_cast<const uint32_t*>(base + 0x3C));
+  const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + *reinterpret_cast<const uint32_t*>(base + 0x3C));
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name != 0; ++d) {
     HMODULE dll = LoadLibraryA(reinterpret_cast<const char*>(base + d->Name));
     if (dll == nullptr) fatal("LoadLibraryA import");
-    auto* names =
-        reinterpret_cast<IMAGE_THUNK_DATA32*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(
+        base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
     auto* iat = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
     for (; names->u1.AddressOfData != 0; ++names, ++iat) {
       const char* name = (names->u1.Ordinal & IMAGE_ORDINAL_FLAG32)
@@ -130,8 +130,9 @@ void* bench_startup(const std::string& plugin_path, const std::string& work_dir,
   std::vector<double> entry_total, entry_own;
   for (int i = 0; i < loads; ++i) {
     HMODULE m;
-    const DllEntry entry =
-        map_without_entry(copy_of(plugin_path, work_dir + "\\QV_PLUGIN_entry_" + std::to_string(i) + ".dll"), &m);
+    const DllEntry entry = map_without_entry(copy_of(plugin_path,
+                                                     work_dir + "\\QV_PLUGIN_entry_" + std::to_string(i) + ".dll"),
+                                             &m);
     reset_host();
     const int64_t t0 = now();
     entry(m, DLL_PROCESS_ATTACH, nullptr);

@@ -36,12 +36,12 @@ void append_value_line(std::string* text, Lcg* rng, int line) {
                     rng->Next() % 100000u, "text value", rng->Next() % 65536u);
       break;
     case 2:
-      std::snprintf(buffer, sizeof buffer, "  \"C:\\\\Games\\\\Data\\\\file_%u.dat\", %u, %u\r\n",
-                    rng->Next() % 1000u, rng->Next() % 800u, rng->Next() % 600u);
+      std::snprintf(buffer, sizeof buffer, "  \"C:\\\\Games\\\\Data\\\\file_%u.dat\", %u, %u\r\n", rng->Next() % 1000u,
+                    rng->Next() % 800u, rng->Next() % 600u);
       break;
     default:
-      std::snprintf(buffer, sizeof buffer, "  // note %u about the values below\r\n  %d, 0x%X\r\n",
-                    rng->Next() % 1000u, static_cast<int>(rng->Next() % 2000u) - 1000, rng->Next() % 4096u);
+      std::snprintf(buffer, sizeof buffer, "  // note %u about the values below\r\n  %d, 0x%X\r\n", rng->Next() % 1000u,
+                    static_cast<int>(rng->Next() % 2000u) - 1000, rng->Next() % 4096u);
       break;
   }
   *text += buffer;

@@ -11,9 +11,7 @@ const char* path_file_part(const char* text) {
   return last != nullptr ? last + 1 : text;
 }
 
-char* path_file_part(char* text) {
-  return const_cast<char*>(path_file_part(static_cast<const char*>(text)));
-}
+char* path_file_part(char* text) { return const_cast<char*>(path_file_part(static_cast<const char*>(text))); }
 
 int ascii_strnicmp(const char* a, const char* b, unsigned limit) {
   for (unsigned i = 0; i < limit; ++i) {

@@ -58,6 +58,7 @@ TEST(RoundTrip, HazardsAreFoundAndReal) {
 }
 
 TEST(RoundTrip, NearMissesAreNoHazard) {
+  // clang-format off: the inputs grouped by what they try
   const char* inputs[] = {
       "// settings\r\n<Language> = \"Rus\"\r\n<Packs> = \"A\", \"B\"\r\n<Width> = 800\r\n<Flags> = 0x1F\r\n",
       // The comment at the end stays at the end.
@@ -74,6 +75,7 @@ TEST(RoundTrip, NearMissesAreNoHazard) {
       "<A> = 1\r\n<B> = \"open", "<A> = 1\r\n<B", "<A>1<B>2<A>\"open",
       "--2, 5-3, 1.5", "\x80\xFF\xC0 = \"\xE0\xE1\"", "\r\n", "", "<>", "\"",
   };
+  // clang-format on
   for (const char* input : inputs) {
     SCOPED_TRACE(quoted(input));
     const RoundTripResult r = check_round_trip(input);
@@ -101,9 +103,10 @@ TEST(RoundTrip, LayoutMatchesWriterOnBuiltDocument) {
 TEST(RoundTrip, HazardOffsetsPointAtTheSpot) {
   int32_t where = -2;
   const std::string text = "<A>-5\r\n<B> = 2";
-  const std::vector<WrittenPiece> pieces = {{0, kPieceHead, 0, 3}, {0, kPieceTrailing, 3, 1}, {1, kPieceNumber, 4, 1},
-                                            {1, kPieceSeparator, 5, 2}, {2, kPieceHead, 7, 3},
-                                            {2, kPieceSeparator, 10, 3}, {3, kPieceNumber, 13, 1}};
+  const std::vector<WrittenPiece> pieces = {{0, kPieceHead, 0, 3},   {0, kPieceTrailing, 3, 1},
+                                            {1, kPieceNumber, 4, 1}, {1, kPieceSeparator, 5, 2},
+                                            {2, kPieceHead, 7, 3},   {2, kPieceSeparator, 10, 3},
+                                            {3, kPieceNumber, 13, 1}};
   EXPECT_EQ(find_hazards(text, pieces, &where), kHazardSignBeforeNumber);
   EXPECT_EQ(where, 3);
   const std::vector<WrittenPiece> none = {{0, kPieceHead, 0, 3}};

@@ -61,6 +61,7 @@ constexpr HostWrite kAfterFileHook[] = {
     {0x46C502, kByte, 36},   {0x46C506, kDword, 162},
 };
 
+// clang-format off: each run's ten address pairs, then its two tail addresses
 constexpr ByteRun kByteRuns[] = {
     {{{0x46C079, 0x46C07D}, {0x46C0CA, 0x46C0CE}, {0x46C13F, 0x46C143}, {0x46C190, 0x46C194},
       {0x46C205, 0x46C209}, {0x46C256, 0x46C25A}, {0x46C2CB, 0x46C2CF}, {0x46C31C, 0x46C320},
@@ -71,6 +72,7 @@ constexpr ByteRun kByteRuns[] = {
       {0x46CF10, 0x46CF17}, {0x46CFE2, 0x46CFE9}},
      {0x46CF6E, 0x46D040}},
 };
+// clang-format on
 
 constexpr char kFontsPack[] = "eng+rus fonts";
 constexpr char kOwnPack[] = "GrandPack_Rus";
@@ -83,15 +85,9 @@ int32_t pack_dir_count = 0;
 
 void write(SplicerInstance* instance, const HostWrite& w) {
   switch (w.width) {
-    case kByte:
-      instance->ops->WriteByte(instance, w.address, w.value);
-      break;
-    case kWord:
-      instance->ops->WriteWord(instance, w.address, w.value);
-      break;
-    case kDword:
-      instance->ops->WriteDword(instance, w.address, w.value);
-      break;
+    case kByte: instance->ops->WriteByte(instance, w.address, w.value); break;
+    case kWord: instance->ops->WriteWord(instance, w.address, w.value); break;
+    case kDword: instance->ops->WriteDword(instance, w.address, w.value); break;
   }
 }
 

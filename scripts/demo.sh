@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The maintenance tool at work: QV_InternalTool.exe under Wine and Xvfb on a
-# copy of samples/game, qel.ini and every box (a PNG in out/demo/) after each
+# copy of samples/game, qel.ini and every box (a PNG in build/demo/) after each
 # step, then scripts/demo-plugin.sh; in scripts/vm-run.sh's emulated machine
 # where Windows programs cannot run here. QV_SKIP_INSTALL=1, QV_BUILD_DIR,
-# QV_DEMO_OUT (out/demo), QV_VM=1, QV_NO_VM=1; QV_DEMO_STAGE=wine (the guest's
+# QV_DEMO_OUT (<build>/demo), QV_VM=1, QV_NO_VM=1; QV_DEMO_STAGE=wine (the guest's
 # half) neither installs nor builds; QV_DEMO_PICTURES=docs: three boxes' PNGs.
 set -euo pipefail
 trap 'echo "demo: FAILED (exit $?) at line $LINENO of $0: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${QV_BUILD_DIR:-$root/build}
-out=${QV_DEMO_OUT:-$root/out/demo}
+out=${QV_DEMO_OUT:-$build/demo}
 # Absolute, since Wine is handed them as Z: paths.
 mkdir -p "$build" "$out" && build=$(cd "$build" && pwd) && out=$(cd "$out" && pwd)
 where=directly

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Bounded fuzz run of one libFuzzer target, built with clang in build-fuzz:
+# Bounded fuzz run of one libFuzzer target, built with clang in <build>/fuzz
+# (QV_FUZZ_BUILD_DIR, else under QV_BUILD_DIR, default build):
 #   settings      the settings reader and writer (round trip; the default)
 #   command_line  the tool's command-line scanner (values bounded and terminated)
 # Runs it for SECONDS seconds (default 60) on a copy of its seed corpus and
 # fails on any crash, sanitizer report or broken check. Inputs that fail are
-# kept in build-fuzz/fuzz-findings (settings) or
-# build-fuzz/fuzz-findings-command-line.
+# kept in <build>/fuzz/fuzz-findings (settings) or
+# <build>/fuzz/fuzz-findings-command-line.
 #
 #   bash scripts/fuzz.sh [SECONDS] [settings|command_line]
 set -uo pipefail
 seconds=${1:-60}
 target=${2:-settings}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QV_FUZZ_BUILD_DIR:-$root/build-fuzz}
+build=${QV_FUZZ_BUILD_DIR:-${QV_BUILD_DIR:-$root/build}/fuzz}
 case "$target" in
   settings)
     fuzzer=settings_fuzzer corpus=$root/fuzzing/corpus dict=$root/fuzzing/settings.dict

@@ -59,7 +59,7 @@ release=$( (. /etc/os-release && echo "${ID:-?} ${VERSION_ID:-?}${VERSION_CODENA
 [[ $release == "debian 1"[23]" "* ]] && echo "install-deps: Debian ${release#debian }" ||
   echo "install-deps: $release is untested (the scripts are tried on Debian 12 and 13); going on"
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-pkgs=(g++-mingw-w64-i686 cmake ninja-build ccache g++ clang libclang-rt-dev clang-tidy googletest libbenchmark-dev
+pkgs=(g++-mingw-w64-i686 cmake ninja-build ccache g++ clang libclang-rt-dev clang-tidy clang-format-19 googletest libbenchmark-dev
       locales python3 python3-pefile git openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
 wine=(wine wine32:i386 xvfb xauth x11-utils imagemagick)
 vm=(debvm mmdebstrap qemu-system-x86 openssh-client debian-archive-keyring e2fsprogs util-linux)

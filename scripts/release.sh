@@ -231,7 +231,8 @@ else
 fi
 
 progress "writing $dist/$name"
-# The versions in the files' version resources, read as the PE checks read them.
+# Each file's version, from its version resource: the PE checks have found it
+# to be the one cmake/versions.cmake gives, as file and product version.
 versions=$("$python" -B - "$tool" "$plugin" <<'PY'
 import os, sys
 sys.path.insert(0, os.path.join("tests", "pe"))

@@ -3,8 +3,9 @@
 # builds the native core (ASan/UBSan) and the Windows build, runs every test
 # (the Windows ones under Wine and Xvfb, here where scripts/probe-win32.sh
 # says so, else in the background in scripts/vm-run.sh's emulated machine),
-# checks the release, runs clang-tidy and fuzzing. Ends with where the Windows
-# tests ran, then "tests: N passed, N failed", as in <build>/test-summary.
+# checks the sources' layout (scripts/format.sh) and the release, runs
+# clang-tidy and fuzzing. Ends with where the Windows tests ran, then
+# "tests: N passed, N failed", as in <build>/test-summary.
 # QV_FUZZ_SECONDS (60), QV_SKIP_INSTALL=1, QV_QUICK=1 (no release, clang-tidy,
 # fuzzing), QV_VM=1 (the emulated machine anyway), QV_NO_VM=1 (never).
 set -uo pipefail
@@ -83,6 +84,9 @@ else
   cat "$build/native-config.log"
   step_fail "native build"
 fi
+
+echo "== the layout of the C and C++ sources (.clang-format)"
+step "source layout" bash scripts/format.sh
 
 echo "== the checks of a cached Debian root and of a mirror mid-update (emulated machine, Debian 13 root)"
 step "Debian root check" bash tests/scripts/debian_root_check.sh

@@ -10,7 +10,9 @@ mkdir -p "${1:?scratch folder}" && qv_scratch=$(cd "$1" && pwd)
 # Never a TMPDIR: Debian 13's Wine (10.0) aborts at start ("free(): invalid
 # pointer", or a segmentation fault) whenever one is set, whoever set it.
 unset TMPDIR
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine's debug channels stay quiet unless WINEDEBUG asks for a trace
+# (WINEDEBUG=+file,+reg ..., docs/developing.md).
+export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 [ -n "${QV_WINEPREFIX:-}" ] || QV_WINEPREFIX=$(mktemp -d "$qv_scratch/wineprefix.XXXXXX")
 export WINEPREFIX=$QV_WINEPREFIX
 # Ends everything of the prefix: its server and programs (wineserver -k), then

@@ -115,8 +115,8 @@ int held_size(HANDLE file, DWORD* size, uint32_t* error) {
   return 1;
 }
 
-constexpr DWORD kRefusedAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kRefusedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_DIRECTORY;
 
 // The path of the file that `file` is open on, with every symbolic link on
 // the way resolved, into `path` (MAX_PATH bytes). Returns its length, or 0

@@ -23,8 +23,7 @@ void append_wide(wchar_t* box, int* used, const char* text, int length, UINT cod
 }  // namespace
 
 bool is_russian_ui() {
-  return choose_russian_texts(GetUserDefaultUILanguage(), GetSystemDefaultUILanguage(),
-                              GetSystemDefaultLCID());
+  return choose_russian_texts(GetUserDefaultUILanguage(), GetSystemDefaultUILanguage(), GetSystemDefaultLCID());
 }
 
 // The boxes are shown in UTF-16: the Russian texts are Windows-1251 bytes,

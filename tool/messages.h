@@ -26,6 +26,4 @@ extern const ToolText kTextUpdaterStartFailed;
 extern const ToolText kTextFolderUnnamed;
 
 // The text of the chosen language.
-inline const char* tool_text(const ToolText& text, bool russian) {
-  return russian ? text.russian : text.english;
-}
+inline const char* tool_text(const ToolText& text, bool russian) { return russian ? text.russian : text.english; }

@@ -16,9 +16,7 @@ struct VersionFunctions {
   VersionQueryFn query;
 };
 
-void* function_of(HMODULE library, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(library, name));
-}
+void* function_of(HMODULE library, const char* name) { return reinterpret_cast<void*>(GetProcAddress(library, name)); }
 
 // The tool lives in the game folder, among other people's files, and mod
 // loaders often sit there as a "version.dll" of their own; Windows would

@@ -90,6 +90,5 @@ void run_update_hand_off(uint32_t product_version) {
     show_tool_box(kTextFolderUnnamed, kCaptionUpdate, kStyleError, nullptr);
     return;
   }
-  ShellExecuteA(nullptr, "open", "explorer.exe", format_temp("/select, \"%s\"", data_updater), nullptr,
-                SW_SHOWNORMAL);
+  ShellExecuteA(nullptr, "open", "explorer.exe", format_temp("/select, \"%s\"", data_updater), nullptr, SW_SHOWNORMAL);
 }

@@ -59,9 +59,7 @@ struct WorkTimer {
   }
 };
 
-void copy_text(char* to, const char* from) {
-  std::snprintf(to, 64, "%s", from != nullptr ? from : "(none)");
-}
+void copy_text(char* to, const char* from) { std::snprintf(to, 64, "%s", from != nullptr ? from : "(none)"); }
 
 StandinCall* record(int32_t kind, const void* object) {
   if (control.call_count >= kStandinMaxCalls) {

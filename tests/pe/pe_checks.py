@@ -8,6 +8,8 @@ exports, manifest, version resource, and the tool's Russian texts.
 Each case needs only the files it reads. Every failure names the actual value.
 """
 import argparse
+import os
+import re
 import sys
 import unittest
 
@@ -103,6 +105,16 @@ def version_of(pe):
             translations, strings)
 
 
+def recorded_version(name):
+    """The version cmake/versions.cmake gives a deliverable (QV_TOOL_VERSION, QV_PLUGIN_VERSION)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake", "versions.cmake")
+    with open(path) as f:
+        found = re.findall(r"^set\(%s ([0-9]+(?:\.[0-9]+){3})\)$" % name, f.read(), re.M)
+    if len(found) != 1:
+        raise AssertionError("%s is set %d times in %s, not once" % (name, len(found), path))
+    return found[0]
+
+
 class Checks(unittest.TestCase):
     """Checks that both deliverables share; `file` names the one a case reads."""
 
@@ -182,11 +194,12 @@ class ToolImage(Checks):
         self.assertIn("requestedExecutionLevel", text)
         self.assertIn('level="asInvoker"', text)
 
-    def test_version_resource_is_russian_unicode_400(self):
+    def test_version_resource_is_russian_unicode(self):
         resource = find_resource(self.pe, RT_VERSION, 1)
         self.assertIsNotNone(resource, "no RT_VERSION resource 1; resources: %s" % listing(self.pe))
         self.assertEqual(resource[0], RUSSIAN, "version resource in language 0x%04X" % resource[0])
-        self.check_russian_unicode_version(self.pe, "4.0.0.0", {"FileVersion": "4.0.0.0", "ProductVersion": "4.0.0.0"})
+        version = recorded_version("QV_TOOL_VERSION")
+        self.check_russian_unicode_version(self.pe, version, {"FileVersion": version, "ProductVersion": version})
 
     def test_holds_the_russian_texts_as_windows_1251_bytes(self):
         texts = [
@@ -233,13 +246,14 @@ class PluginImage(Checks):
     def test_version_resource(self):
         self.assertIsNotNone(find_resource(self.pe, RT_VERSION, 1, RUSSIAN),
                              "no version resource in language 0x0419; resources: %s" % listing(self.pe))
-        self.check_russian_unicode_version(self.pe, "1.5.0.0", {
+        version = recorded_version("QV_PLUGIN_VERSION")
+        self.check_russian_unicode_version(self.pe, version, {
             "FileDescription": "Quarn QV plugin Dynamic Link Library",
             "InternalName": "Quarn QV plugin",
             "ProductName": "Quarn QV plugin",
             "OriginalFilename": "QV_PLUGIN.DLL",
-            "FileVersion": "1.5.0.0",
-            "ProductVersion": "1.5.0.0",
+            "FileVersion": version,
+            "ProductVersion": version,
         })
 
 

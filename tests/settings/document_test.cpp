@@ -202,9 +202,7 @@ TEST(SetLanguage, ReplacesOnlyTheFirstStringValue) {
       << "the trailing text stays";
 }
 
-TEST(SetLanguage, LeavesANumberAlone) {
-  EXPECT_EQ(with_language_rus("<Language> = 7\r\n"), "<Language> = 7\r\n");
-}
+TEST(SetLanguage, LeavesANumberAlone) { EXPECT_EQ(with_language_rus("<Language> = 7\r\n"), "<Language> = 7\r\n"); }
 
 TEST(SetLanguage, AddsTheTagWhenMissingOrEmpty) {
   EXPECT_EQ(with_language_rus("<Packs> = \"A\"\r\n"), "<Packs> = \"A\"\r\n<Language> = \"Rus\"");

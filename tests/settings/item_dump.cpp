@@ -34,17 +34,12 @@ std::string dump_items(const SettingsDocument& document) {
     const SettingsItem* item = document.items.At(i);
     out += std::to_string(i);
     switch (item->kind) {
-      case kItemTag:
-        out += " tag " + escape_text(item->value.text) + " " + std::to_string(item->extra);
-        break;
+      case kItemTag: out += " tag " + escape_text(item->value.text) + " " + std::to_string(item->extra); break;
       case kItemNumber:
         out += " number " + std::to_string(item->value.number) + (item->extra == 1 ? " hex" : " dec");
         break;
-      case kItemString:
-        out += " string " + escape_text(item->value.text);
-        break;
-      default:
-        out += " empty";
+      case kItemString: out += " string " + escape_text(item->value.text); break;
+      default: out += " empty";
     }
     if (item->trailing != nullptr) out += " " + escape_text(item->trailing);
     out += "\n";

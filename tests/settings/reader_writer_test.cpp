@@ -32,7 +32,8 @@ const ReadCase kReadCases[] = {
     {"x = 5\r\n<T> = 1", "0 tag \"\" 1 \"x = \"\n1 number 5 dec \"\\r\\n\"\n2 tag \"T\" 1 \" = \"\n3 number 1 dec\n"},
     {"<T> = 1\r\n<> = 2\r\n",
      "0 tag \"\" 1 \" = \"\n1 number 2 dec \"\\r\\n\"\n2 tag \"T\" 1 \" = \"\n3 number 1 dec \"\\r\\n\"\n"},
-    {"<T> = 1, 2\r\n<U> = 3\r\n<T>\r\n", "0 tag \"T\" 0 \"\\r\\n\"\n1 tag \"U\" 1 \" = \"\n2 number 3 dec \"\\r\\n\"\n"},
+    {"<T> = 1, 2\r\n<U> = 3\r\n<T>\r\n",
+     "0 tag \"T\" 0 \"\\r\\n\"\n1 tag \"U\" 1 \" = \"\n2 number 3 dec \"\\r\\n\"\n"},
     // Edge cases of the reader.
     {"", ""},
     {"\r\n", "0 tag \"\" 0 \"\\r\\n\"\n"},

@@ -17,7 +17,6 @@
 
 #include "settings_file_fixture.h"
 
-
 TEST_F(FileTest, LoadsAFileFromAFolderAndGoesBack) {
   write_file("qel.ini", std::string(kExample) + std::string(1, '\0'));
   SettingsDocument* d = SettingsDocument::OpenFile("qel.ini", folder.c_str());

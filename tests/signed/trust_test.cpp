@@ -76,9 +76,9 @@ TEST_F(SignedFiles, AreTrusted) {
   const std::string expired = hex(static_cast<DWORD>(CERT_E_EXPIRED));
   for (const char* name : kFiles) {
     const std::string answer = verify(signed_copy(name, false));
-    const char* hint = answer == expired ? " (the test certificates have expired: build again after removing "
-                                           QV_SIGNED_DIR ")"
-                                         : "";
+    const char* hint = answer == expired
+                           ? " (the test certificates have expired: build again after removing " QV_SIGNED_DIR ")"
+                           : "";
     EXPECT_EQ(answer, "0x00000000") << name << hint;
   }
 }

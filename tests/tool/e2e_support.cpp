@@ -123,8 +123,7 @@ const BoxStyle kWarningRetryCancel = {{IDCANCEL, IDRETRY}, MB_ICONEXCLAMATION};
 // Pack names go in as bytes, the texts around them in the run's language.
 std::string with_pack(const char* english_before, const char* english_after, const char* russian_before,
                       const char* russian_after, const std::string& pack) {
-  return russian_run() ? cp1251(russian_before) + pack + cp1251(russian_after)
-                       : english_before + pack + english_after;
+  return russian_run() ? cp1251(russian_before) + pack + cp1251(russian_after) : english_before + pack + english_after;
 }
 }  // namespace
 

@@ -61,8 +61,7 @@ bool boxes_can_be_topmost();
 class Launcher {
  public:
   // busy_close_ms: how long it takes to handle WM_CLOSE.
-  Launcher(const std::string& folder, const std::string& title, const char* program = nullptr,
-           int busy_close_ms = 0);
+  Launcher(const std::string& folder, const std::string& title, const char* program = nullptr, int busy_close_ms = 0);
   ~Launcher() { End(); }
   Launcher(const Launcher&) = delete;
   Launcher& operator=(const Launcher&) = delete;

@@ -17,7 +17,8 @@
 #include "e2e_support.h"
 
 TEST(ToolLanguage, TheRunHasTheInterfaceLanguageItChecks) {
-  if (!boxes_can_be_topmost()) printf("[   NOTE   ] this Wine ignores MB_TOPMOST: WS_EX_TOPMOST of the boxes is not checked\n");
+  if (!boxes_can_be_topmost())
+    printf("[   NOTE   ] this Wine ignores MB_TOPMOST: WS_EX_TOPMOST of the boxes is not checked\n");
   // Without this the Russian run could quietly test the English texts twice.
   const LANGID language = GetUserDefaultUILanguage();
   EXPECT_EQ(russian_run() ? 0x0419 : 0x0409, language) << "GetUserDefaultUILanguage() = 0x" << std::hex << language;
@@ -39,8 +40,8 @@ TEST(ToolBoxText, TheBoxShowsTheTextInTheRunsLanguageWhateverTheCodePage) {
   const std::wstring expected = russian_run()
                                     ? widen("Установка ", CP_UTF8) + pack + widen(" успешно завершена.", CP_UTF8)
                                     : pack + L" was successfully installed.";
-  EXPECT_TRUE(expected == run.boxes[0].wide_text) << "the box reads \"" << narrow(run.boxes[0].wide_text, CP_UTF8)
-                                                  << "\" (UTF-8 here), code page " << GetACP();
+  EXPECT_TRUE(expected == run.boxes[0].wide_text)
+      << "the box reads \"" << narrow(run.boxes[0].wide_text, CP_UTF8) << "\" (UTF-8 here), code page " << GetACP();
 }
 
 TEST(ToolStartUp, EmptyCommandLineClosesTheLauncherWindowsThenShowsTheWrongCommandLineBox) {

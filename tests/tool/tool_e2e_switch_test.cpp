@@ -49,6 +49,7 @@ void PrintTo(const SwitchRun& run, std::ostream* out) { *out << run.name; }
 // first two bytes, and a save of those would destroy the file.
 const std::string kUtf16File("\xFF\xFE<\0P\0a\0c\0k\0s\0>\0\r\0\n\0", 20);
 
+// clang-format off: the runs are tables laid out by hand
 std::vector<SwitchRun> pack_runs() {
   const std::string known = "<Packs> = \"GrandPack_Rus\", \"" + cp1251("ПАК") + "\"\r\n";
   const std::string cyrillic_lower = cp1251("пак");
@@ -107,6 +108,7 @@ std::vector<SwitchRun> several_switch_runs() {
        with_nul("<Packs> = \"c\", \"A B\"\r\n<Language> = \"rus\"\r\n")},
   };
 }
+// clang-format on
 
 class ToolSwitchRun : public testing::TestWithParam<SwitchRun> {};
 }  // namespace

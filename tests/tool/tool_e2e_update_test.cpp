@@ -38,8 +38,7 @@ const HandOffRun kHandOffRuns[] = {
     {"WithoutALibraryTheProductCountsAsOld", "3.7", "none", true, " update", true},
     {"Product38KeepsTheUpdaterWhereItIs", "3.8", "file", true, " -p:NotASwitch", false},
     {"Product310KeepsTheUpdaterWhereItIs", "3.10", "file", true, " -p:NotASwitch", false},
-    {"OldProductWithoutAnUpdaterInTheGameFolderStartsTheOneInTheDataFolder", "3.7", "file", false, "\t/p:tab",
-     false},
+    {"OldProductWithoutAnUpdaterInTheGameFolderStartsTheOneInTheDataFolder", "3.7", "file", false, "\t/p:tab", false},
     {"ALibraryDeniedForAnotherReasonThanSharingCountsAsFree", "3.8", "folder", false, " update", false},
 };
 
@@ -84,7 +83,8 @@ TEST(ToolUpdate, AFailedStartShowsTheErrorBoxThenAsksExplorerToSelectTheUpdater)
   std::vector<std::string> explorers;
   for (int i = 0; i < 100 && explorers.empty(); ++i) {
     for (DWORD child : run.children) {
-      if (_stricmp(process_exe_name(child).c_str(), "explorer.exe") == 0) explorers.push_back(process_command_line(child));
+      if (_stricmp(process_exe_name(child).c_str(), "explorer.exe") == 0)
+        explorers.push_back(process_command_line(child));
     }
     if (explorers.empty()) Sleep(20);
   }
@@ -174,8 +174,8 @@ TEST(ToolUpdate, AQuestionThatCannotBeShownEndsTheHandOff) {
   // none: every box on it fails at once, as without a display (MessageBox
   // gives 0 on Windows, -1 under Wine). The tool is started on such a desktop.
   HKEY drivers = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers", 0, nullptr, 0,
-                                           KEY_SET_VALUE, nullptr, &drivers, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers", 0, nullptr, 0, KEY_SET_VALUE,
+                                           nullptr, &drivers, nullptr));
   const char none[] = "qv-no-such-driver";
   RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(none), sizeof none);
   std::wstring desktop = L"WinSta0\\qv-no-display-" + std::to_wstring(GetCurrentProcessId());

@@ -130,7 +130,8 @@ TEST(Texts, RussianTextsAreWindows1251AndKeepTheirPlaceholders) {
     EXPECT_NE(nullptr, strstr(text->english, "%s"));
     EXPECT_NE(nullptr, strstr(text->russian, "%s"));
   }
-  for (const ToolText* text : {&kTextWrongCommandLine, &kTextCloseGame, &kTextCloseLauncher, &kTextUpdaterStartFailed}) {
+  for (const ToolText* text :
+       {&kTextWrongCommandLine, &kTextCloseGame, &kTextCloseLauncher, &kTextUpdaterStartFailed}) {
     SCOPED_TRACE(text->english);
     EXPECT_EQ(nullptr, strchr(text->english, '%'));
     EXPECT_EQ(nullptr, strchr(text->russian, '%'));

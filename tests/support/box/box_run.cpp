@@ -37,9 +37,9 @@ const char* button_name(int id) {
 
 // Prints the box and chooses its answer.
 int answer_box(Run* run, int index, const BoxRecord& box, const char* picture) {
-  int button = run->answers.empty() ? IDOK
-                     : index < static_cast<int>(run->answers.size()) ? run->answers[index]
-                                                                     : run->answers.back();
+  int button = run->answers.empty()                            ? IDOK
+               : index < static_cast<int>(run->answers.size()) ? run->answers[index]
+                                                               : run->answers.back();
   // An answer the box does not offer would leave it open: take Cancel,
   // else its first button.
   bool offered = false;

@@ -70,7 +70,10 @@ std::vector<DWORD> screen_pixels(const RECT& rect, HICON icon) {
 
 // True when no other window covers the rectangle's corners and centre.
 bool box_shows(HWND box, const RECT& r) {
-  const POINT points[] = {{r.left, r.top}, {r.right - 1, r.top}, {r.left, r.bottom - 1}, {r.right - 1, r.bottom - 1},
+  const POINT points[] = {{r.left, r.top},
+                          {r.right - 1, r.top},
+                          {r.left, r.bottom - 1},
+                          {r.right - 1, r.bottom - 1},
                           {(r.left + r.right) / 2, (r.top + r.bottom) / 2}};
   for (const POINT& point : points) {
     if (GetAncestor(WindowFromPoint(point), GA_ROOT) != box) return false;

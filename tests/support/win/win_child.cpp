@@ -92,8 +92,7 @@ std::string process_command_line(DWORD process_id) {
     if (ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) &&
         ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, nullptr)) {
       std::wstring wide(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
-      if (ReadProcessMemory(process, parameters.CommandLine.Buffer, &wide[0], parameters.CommandLine.Length,
-                            nullptr)) {
+      if (ReadProcessMemory(process, parameters.CommandLine.Buffer, &wide[0], parameters.CommandLine.Length, nullptr)) {
         line = narrow(wide);
       }
     }

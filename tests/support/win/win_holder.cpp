@@ -15,8 +15,7 @@ Holder::Holder(const std::string& file, const char* mode) {
   ready_ = CreateEventA(nullptr, TRUE, FALSE, ready_name);
   release_ = CreateEventA(nullptr, TRUE, FALSE, release_name);
   const std::string exe = wine_path(QV_HOLDER_EXE);
-  const std::string command_line =
-      "\"" + exe + "\" \"" + file + "\" " + mode + " " + ready_name + " " + release_name;
+  const std::string command_line = "\"" + exe + "\" \"" + file + "\" " + mode + " " + ready_name + " " + release_name;
   if (!start_process(exe, command_line, "", &process_)) {
     start_error_ = GetLastError();
     return;

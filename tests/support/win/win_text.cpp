@@ -10,8 +10,8 @@ std::wstring widen(const std::string& text, UINT code_page) {
 
 std::string narrow(const std::wstring& text, UINT code_page) {
   if (text.empty()) return std::string();
-  const int n =
-      WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                    nullptr);
   std::string bytes(n, '\0');
   WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
   return bytes;
