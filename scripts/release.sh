@@ -219,7 +219,8 @@ tool_version() {
   local path package
   path=$(readlink -f "$(command -v "$1")")
   package=$(dpkg -S "$path" 2>/dev/null | cut -d: -f1)
-  printf '%s' "$("$path" --version | head -n 1 | sed 's/, using:$//')"
+  # Run by the name it was found under: lld answers only as ld.lld.
+  printf '%s' "$("$(command -v "$1")" --version | head -n 1 | sed 's/, using:$//')"
   [ -z "$package" ] || printf ' (Debian package %s %s)' "$package" "$(dpkg-query -W -f '${Version}' "$package")"
 }
 # The compiler as CMake found it, and the linker that compiler runs: GNU ld
