@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a Debian 12 or 13 machine lacks (another release: untested, it
 # goes on): the cross compilers (mingw-w64 GCC; clang and lld), the native,
-# fuzzing and signing tools, the locales; 32-bit Wine, Xvfb, ImageMagick where the kernel runs 32-bit code,
-# else what the emulated machine needs (not with QV_NO_VM=1). Arguments: full
+# fuzzing and signing tools, the locales; 32-bit Wine, Xvfb, ImageMagick where
+# the kernel runs 32-bit code, else what the emulated machine needs (not with
+# QV_NO_VM=1). Arguments: full
 # (Wine anyway), vm (scripts/vm-run.sh's needs), root (debian13-run.sh's). An
 # index apt cannot update is named, tried QV_APT_TRIES (4) times QV_APT_WAIT
 # (30) s apart, then it installs what apt can; where that leaves out 32-bit
