@@ -292,13 +292,17 @@ def import_list(path):
 
 
 def floor_problems(pe, list_path):
-    """What keeps `pe` from the floor, one message each: header versions, then imports."""
+    """What keeps `pe` from the floor, one message each: header versions, a DLL's TLS, imports."""
     problems = []
     header = pe.OPTIONAL_HEADER
     for what, major, minor in (("OS", header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
                                ("subsystem", header.MajorSubsystemVersion, header.MinorSubsystemVersion)):
         if (major, minor) != (5, 1):
             problems.append("the header says %s version %d.%d, not 5.1 (Windows XP)" % (what, major, minor))
+    tls = header.DATA_DIRECTORY[9]
+    if pe.FILE_HEADER.Characteristics & DLL_FLAG and tls.Size:
+        problems.append("has a TLS directory (thread-local data): before Vista, a DLL loaded at run time, as the "
+                        "host loads this one, gets no thread-local storage and faults on it")
     listed = import_list(list_path)
     name = os.path.relpath(list_path, os.path.dirname(os.path.dirname(HERE)))
     for dll, functions in imports(pe).items():
@@ -314,7 +318,7 @@ def floor_problems(pe, list_path):
 
 
 class WindowsFloor(unittest.TestCase):
-    """Both deliverables load on Windows XP SP3: header versions 5.1, imports on their lists."""
+    """Both deliverables load on Windows XP SP3: header versions 5.1, no TLS in the DLL, imports on their lists."""
 
     def check(self, key, list_name):
         problems = floor_problems(image(key), os.path.join(HERE, list_name))
