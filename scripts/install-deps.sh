@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a Debian 12 or 13 machine lacks (another release: untested, it
-# goes on): the cross compiler, the native, fuzzing and signing tools, the
-# locales; 32-bit Wine, Xvfb, ImageMagick where the kernel runs 32-bit code,
-# else what the emulated machine needs (not with QV_NO_VM=1). Arguments: full
+# goes on): the cross compilers (mingw-w64 GCC; clang and lld), the native,
+# fuzzing and signing tools, the locales; 32-bit Wine, Xvfb, ImageMagick where
+# the kernel runs 32-bit code, else what the emulated machine needs (not with
+# QV_NO_VM=1). Arguments: full
 # (Wine anyway), vm (scripts/vm-run.sh's needs), root (debian13-run.sh's). An
 # index apt cannot update is named, tried QV_APT_TRIES (4) times QV_APT_WAIT
 # (30) s apart, then it installs what apt can; where that leaves out 32-bit
@@ -59,7 +60,7 @@ release=$( (. /etc/os-release && echo "${ID:-?} ${VERSION_ID:-?}${VERSION_CODENA
 [[ $release == "debian 1"[23]" "* ]] && echo "install-deps: Debian ${release#debian }" ||
   echo "install-deps: $release is untested (the scripts are tried on Debian 12 and 13); going on"
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-pkgs=(g++-mingw-w64-i686 cmake ninja-build ccache g++ clang libclang-rt-dev clang-tidy clang-format-19 googletest libbenchmark-dev
+pkgs=(g++-mingw-w64-i686 cmake ninja-build ccache g++ clang lld libclang-rt-dev clang-tidy clang-format-19 googletest libbenchmark-dev
       locales python3 python3-pefile git openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
 wine=(wine wine32:i386 xvfb xauth x11-utils imagemagick)
 vm=(debvm mmdebstrap qemu-system-x86 openssh-client debian-archive-keyring e2fsprogs util-linux)

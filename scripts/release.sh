@@ -5,12 +5,14 @@
 # requires identical bytes; runs the PE checks; signs them when given a key
 # (scripts/sign.sh); writes dist/qv-<short commit>/ (the files, SHA256SUMS,
 # BUILD.txt, signatures/<file>.p7s), moved under that name only when complete.
-#   bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR]
-#   bash scripts/release.sh --attach DIR [--allow-dirty] [--build DIR]
+#   bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] [--compiler gcc|clang]
+#   bash scripts/release.sh --attach DIR [--allow-dirty] [--build DIR] [--compiler gcc|clang]
 #   bash scripts/release.sh --check DIR [CA-FILE] [--signer FINGERPRINT] | --check DIR --unsigned
 # --allow-dirty (QV_RELEASE_ALLOW_DIRTY=1): uncommitted changes too, into
 # qv-<commit>-dirty. --dist (QV_RELEASE_DIST, default dist), --build
-# (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release). --attach: builds
+# (QV_RELEASE_BUILD, default <QV_BUILD_DIR or build>/release). --compiler
+# (QV_RELEASE_COMPILER): gcc, the release's compiler (default), or clang, the
+# second compiler (cmake/clang-mingw-i686.cmake, lld). --attach: builds
 # this tree, attaches DIR's signatures, exits 0 only when the results equal
 # DIR's files byte for byte. --check: DIR is the release and nothing else,
 # every byte signed by one certificate, FINGERPRINT's when given (SHA-256, hex),
@@ -21,7 +23,8 @@ allow_dirty=${QV_RELEASE_ALLOW_DIRTY:-0}
 dist=${QV_RELEASE_DIST:-$root/dist}
 builds=${QV_RELEASE_BUILD:-${QV_BUILD_DIR:-$root/build}/release}
 mode=release ca='' signer='' unsigned=0
-usage="usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] | --attach DIR [--allow-dirty] [--build DIR] | --check DIR [CA-FILE] [--signer FINGERPRINT] | --check DIR --unsigned"
+compiler=${QV_RELEASE_COMPILER:-gcc}
+usage="usage: bash scripts/release.sh [--allow-dirty] [--dist DIR] [--build DIR] [--compiler gcc|clang] | --attach DIR [--allow-dirty] [--build DIR] [--compiler gcc|clang] | --check DIR [CA-FILE] [--signer FINGERPRINT] | --check DIR --unsigned"
 fail() { echo "release: FAILED: $*" >&2; exit 1; }
 names=(QV_InternalTool.exe QV_PLUGIN.dll)
 # shellcheck source=sign.sh
@@ -32,6 +35,7 @@ while [ $# -gt 0 ]; do
     --allow-dirty) allow_dirty=1 ;;
     --dist) [ $# -ge 2 ] || fail "--dist needs a folder"; dist=$2; shift ;;
     --build) [ $# -ge 2 ] || fail "--build needs a folder"; builds=$2; shift ;;
+    --compiler) [ $# -ge 2 ] || fail "--compiler needs gcc or clang"; compiler=$2; shift ;;
     --attach) [ $# -ge 2 ] || fail "--attach needs a release folder"; mode=attach; published=$2; shift ;;
     --check) [ $# -ge 2 ] || fail "--check needs a release folder"; mode=check published=$2; shift 2
       while [ $# -gt 0 ]; do
@@ -49,6 +53,11 @@ while [ $# -gt 0 ]; do
 done
 # The folder's own path, links resolved: what is checked is what the path names.
 [ "$mode" = release ] || { p=$(realpath -e -- "$published") && [ -d "$p" ] && published=$p; } || fail "no release folder $published"
+case $compiler in
+  gcc) toolchain=cmake/mingw-i686.cmake ;;
+  clang) toolchain=cmake/clang-mingw-i686.cmake ;;
+  *) fail "unknown compiler '$compiler' (gcc or clang)" ;;
+esac
 
 # Checks the release folder $1 against the CA file $2 (none: the trust store) and
 # the signer fingerprint $3 (none: BUILD.txt's), or as unsigned when $4=1, naming
@@ -173,7 +182,7 @@ build() {
   local dir=$builds/$1 log=$builds/$1.log
   progress "building in $dir (log $log)"
   rm -rf "$dir"
-  if ! { env -i PATH="$PATH" HOME="$HOME" cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
+  if ! { env -i PATH="$PATH" HOME="$HOME" cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" &&
          env -i PATH="$PATH" HOME="$HOME" cmake --build "$dir" -j "$(nproc)" --target QV_InternalTool QV_PLUGIN; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     fail "the build in $dir failed (log $log)"
@@ -195,7 +204,7 @@ fi
 progress "PE checks"
 python=$(command -v /usr/bin/python3 || command -v python3)
 pe_log=$builds/pe-checks.log tool=$builds/first/${files[0]} plugin=$builds/first/${files[1]}
-if ! "$python" tests/pe/pe_checks.py --tool "$tool" --plugin "$plugin" ToolImage PluginImage NoSymbolTable \
+if ! "$python" tests/pe/pe_checks.py --tool "$tool" --plugin "$plugin" ToolImage PluginImage NoSymbolTable WindowsFloor \
      >"$pe_log" 2>&1; then
   tail -n 30 "$pe_log" >&2
   fail "PE checks (log $pe_log)"
@@ -249,13 +258,15 @@ tool_version() {
   local path package
   path=$(readlink -f "$(command -v "$1")")
   package=$(dpkg -S "$path" 2>/dev/null | cut -d: -f1)
-  printf '%s' "$("$path" --version | head -n 1 | sed 's/, using:$//')"
+  # Run by the name it was found under: lld answers only as ld.lld.
+  printf '%s' "$("$(command -v "$1")" --version | head -n 1 | sed 's/, using:$//')"
   [ -z "$package" ] || printf ' (Debian package %s %s)' "$package" "$(dpkg-query -W -f '${Version}' "$package")"
 }
-# The compiler as CMake found it, and the linker that compiler runs.
+# The compiler as CMake found it, and the linker that compiler runs: GNU ld
+# for GCC, lld for clang (the toolchain file's -fuse-ld=lld).
 cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$builds"/first/CMakeFiles/*/CMakeCXXCompiler.cmake)
 [ -x "$cxx" ] || fail "cannot tell which compiler CMake used (got '$cxx')"
-ld=$("$cxx" -print-prog-name=ld)
+if [ "$compiler" = clang ]; then ld=$(command -v ld.lld); else ld=$("$cxx" -print-prog-name=ld); fi
 
 out=$dist/$name
 rm -rf "$out.part"
@@ -274,12 +285,12 @@ Quarn QV companions, release $name
 source commit: $commit ($state)
 $versions
 compiler: $(tool_version "$cxx")
-binutils: $(tool_version "$ld")
+linker: $(tool_version "$ld")
 CMake: $(tool_version cmake)
 $(cd "$builds/first" && sha256sum "${files[@]}" | sed 's|^\([0-9a-f]*\)  .*/|unsigned sha256: \1  |')
 $signature
 
-Built twice from clean build folders (Windows build, cmake/mingw-i686.cmake,
+Built twice from clean build folders (Windows build, $toolchain,
 Ninja, an environment of PATH and HOME only) with identical bytes; PE checks
 passed. Check the whole release, signatures included, with
 bash scripts/release.sh --check <this folder> $([ "$sign" = 0 ] && echo --unsigned || echo "[CA-FILE] --signer <the fingerprint the publisher states>").

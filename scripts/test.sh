@@ -3,7 +3,9 @@
 # builds the native core (ASan/UBSan) and the Windows build, runs every test
 # (the Windows ones under Wine and Xvfb, here where scripts/probe-win32.sh
 # says so, else in the background in scripts/vm-run.sh's emulated machine),
-# checks the sources' layout (scripts/format.sh) and the release, runs
+# checks the sources' layout (scripts/format.sh), builds the Windows build
+# again with the second compiler (clang and lld) and runs its PE checks, and
+# its whole Windows suite where Wine runs here, checks the release, runs
 # clang-tidy and fuzzing. Ends with where the Windows tests ran, then
 # "tests: N passed, N failed", as in <build>/test-summary.
 # QV_FUZZ_SECONDS (60), QV_SKIP_INSTALL=1, QV_QUICK=1 (no release, clang-tidy,
@@ -73,6 +75,27 @@ if [ "$win_ok" = 1 ] && [ "$win_where" != nowhere ]; then
     # Wine under emulation starves beside builds: the checks below yield to it.
     renice -n 10 -p $$ >/dev/null
   fi
+fi
+
+# The same tree from the second compiler, in a build folder of its own
+# (<build>/clang/win, so that scripts/win-tests.sh <build>/clang runs it),
+# after the Windows tests here (no build beside Wine's timed boxes), while
+# they run in the emulated machine.
+echo "== Windows build with the second compiler (clang and lld, cmake/clang-mingw-i686.cmake)"
+clang_ok=1
+cmake -S . -B "$build/clang/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-i686.cmake" \
+  >"$build/clang-config.log" 2>&1 && cmake --build "$build/clang/win" -j "$jobs" ||
+  { cat "$build/clang-config.log"; step_fail "Windows build (clang)"; clang_ok=0; }
+# The clang build: its whole Windows suite (PE checks included) where Wine
+# runs here, else its PE checks alone.
+if [ "$clang_ok" = 1 ] && [ "$win_where" = directly ]; then
+  echo "== Windows tests under Wine and Xvfb on the clang build, directly"
+  bash scripts/win-tests.sh "$build/clang" 2>&1 | tee "$build/clang-ctest.log"
+  count_ctest "$build/clang-ctest.log" "Windows tests (clang build)"
+elif [ "$clang_ok" = 1 ]; then
+  echo "== PE checks of the clang build (its Windows tests run only where Wine runs here)"
+  (cd "$build/clang/win" && ctest --output-on-failure -R '_pe_') 2>&1 | tee "$build/clang-ctest.log"
+  count_ctest "$build/clang-ctest.log" "PE checks (clang build)"
 fi
 
 echo "== native build (ASan + UBSan)"

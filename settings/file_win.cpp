@@ -118,12 +118,21 @@ int held_size(HANDLE file, DWORD* size, uint32_t* error) {
 constexpr DWORD kRefusedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                      FILE_ATTRIBUTE_DIRECTORY;
 
+// GetFinalPathNameByHandleA exists from Windows Vista on: it is looked up at
+// run time, so that the tool still starts on Windows XP, where it is missing.
+using FinalPathNameByHandleA = DWORD(WINAPI*)(HANDLE file, LPSTR path, DWORD size, DWORD flags);
+constexpr DWORD kFileNameNormalized = 0x0;  // FILE_NAME_NORMALIZED
+constexpr DWORD kVolumeNameDos = 0x0;       // VOLUME_NAME_DOS
+
 // The path of the file that `file` is open on, with every symbolic link on
 // the way resolved, into `path` (MAX_PATH bytes). Returns its length, or 0
-// when it cannot be told or named in a plain path of this code page.
+// when it cannot be told (Windows XP) or named in a plain path of this code page.
 DWORD final_path(HANDLE file, char* path) {
+  const auto get_final_path = reinterpret_cast<FinalPathNameByHandleA>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+  if (get_final_path == nullptr) return 0;
   char found[MAX_PATH + 8];
-  const DWORD n = GetFinalPathNameByHandleA(file, found, sizeof found, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD n = get_final_path(file, found, sizeof found, kFileNameNormalized | kVolumeNameDos);
   if (n == 0 || n >= sizeof found) return 0;
   // "\\?\C:\..." gives "C:\...", and "\\?\UNC\server\..." gives "\\server\...".
   DWORD skip = 0;

@@ -275,6 +275,76 @@ class NoSymbolTable(Checks):
         self.check_no_symbol_table(image("plugin"))
 
 
+# --- The Windows floor: header versions and the import lists ---------------
+# Both deliverables run on Windows XP SP3 and later (docs/windows-versions.md).
+# Each has a list of what it may import (tests/pe/<file>-imports.txt: function,
+# DLL, oldest Windows that has it); an import not on its list, or newer than
+# the floor, fails and names itself.
+WINDOWS = ["2000", "XP", "XP-SP1", "XP-SP2", "XP-SP3", "Vista", "7", "8", "8.1", "10", "11"]
+FLOOR = "XP-SP3"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def windows_name(version):
+    return "Windows " + version.replace("-", " ")
+
+
+def import_list(path):
+    """{(dll, function): oldest Windows} from an import list; AssertionError naming a bad line."""
+    listed = {}
+    with open(path, encoding="utf-8") as lines:
+        for number, line in enumerate(lines, 1):
+            fields = line.split("#", 1)[0].split()
+            if not fields:
+                continue
+            if len(fields) != 3 or fields[2] not in WINDOWS:
+                raise AssertionError("%s:%d: not 'function DLL oldest-Windows' (Windows: %s): %r"
+                                     % (path, number, " ".join(WINDOWS), line.rstrip("\n")))
+            listed[(fields[1].lower(), fields[0])] = fields[2]
+    return listed
+
+
+def floor_problems(pe, list_path):
+    """What keeps `pe` from the floor, one message each: header versions, a DLL's TLS, imports."""
+    problems = []
+    header = pe.OPTIONAL_HEADER
+    for what, major, minor in (("OS", header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
+                               ("subsystem", header.MajorSubsystemVersion, header.MinorSubsystemVersion)):
+        if (major, minor) != (5, 1):
+            problems.append("the header says %s version %d.%d, not 5.1 (Windows XP)" % (what, major, minor))
+    tls = header.DATA_DIRECTORY[9]
+    if pe.FILE_HEADER.Characteristics & DLL_FLAG and tls.Size:
+        problems.append("has a TLS directory (thread-local data): before Vista, a DLL loaded at run time, as the "
+                        "host loads this one, gets no thread-local storage and faults on it")
+    listed = import_list(list_path)
+    name = os.path.relpath(list_path, os.path.dirname(os.path.dirname(HERE)))
+    for dll, functions in imports(pe).items():
+        for function in functions:
+            oldest = listed.get((dll.lower(), function))
+            if oldest is None:
+                problems.append("imports %s from %s, which is not on %s (add it with the oldest Windows that has it, "
+                                "from its Microsoft reference page)" % (function, dll, name))
+            elif WINDOWS.index(oldest) > WINDOWS.index(FLOOR):
+                problems.append("imports %s from %s, which needs %s, newer than the floor %s (%s): look it up at "
+                                "run time instead" % (function, dll, windows_name(oldest), windows_name(FLOOR), name))
+    return problems
+
+
+class WindowsFloor(unittest.TestCase):
+    """Both deliverables load on Windows XP SP3: header versions 5.1, no TLS in the DLL, imports on their lists."""
+
+    def check(self, key, list_name):
+        problems = floor_problems(image(key), os.path.join(HERE, list_name))
+        if problems:
+            self.fail("%s:\n  %s" % (os.path.basename(FILES[key]), "\n  ".join(problems)))
+
+    def test_tool(self):
+        self.check("tool", "tool-imports.txt")
+
+    def test_plugin(self):
+        self.check("plugin", "plugin-imports.txt")
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(add_help=False)
     for key in ("tool", "plugin", "splicer", "splicer-noentry"):
