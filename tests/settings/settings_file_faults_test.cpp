@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "item_dump.h"
 #include "settings_document.h"
@@ -125,4 +126,61 @@ TEST_F(FileTest, ALinkToNothingIsRefusedAndStaysALink) {
   write_file("gone.ini", "back");
   EXPECT_EQ(read_file("qel.ini"), "back") << "still a link to the same name";
   EXPECT_EQ(file_count(), 2);
+}
+
+// The save of a child of the case below, which names the folder in
+// QV_CHILD_SAVE: one more pack in its qel.ini.
+TEST(FileChild, SavesOnce) {
+  char folder[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableA("QV_CHILD_SAVE", folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) GTEST_SKIP() << "runs only as the child of a save that is killed";
+  SettingsDocument* d = SettingsDocument::OpenFile("qel.ini", folder);
+  ASSERT_NE(d, nullptr);
+  d->AppendString(d->FindTag("Packs"), "C");
+  d->Save();
+  delete d;
+}
+
+TEST_F(FileTest, ASaveKilledBeforeItsLastStepLeavesTheOldTextWhole) {
+  // The last calls of the saving process on the new file: its flush, and
+  // its close right before the rename (which is one call of Wine's server,
+  // done whole or not at all).
+  const struct {
+    const char* when;
+    const char* options;
+  } kKills[] = {
+      {"at the flush", "-e trace=fsync,fdatasync -e inject=fsync,fdatasync:signal=KILL"},
+      {"at the close before the rename", "-e trace=close -e inject=close:signal=KILL"},
+  };
+  char own[MAX_PATH];
+  GetModuleFileNameA(nullptr, own, MAX_PATH);
+  for (const auto& kill : kKills) {
+    SCOPED_TRACE(kill.when);
+    write_file("qel.ini", kOld);
+    std::string line = std::string("\"") + own + "\" --gtest_filter=FileChild.SavesOnce";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    SetEnvironmentVariableA("QV_CHILD_SAVE", folder.c_str());
+    ASSERT_TRUE(CreateProcessA(own, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                               &child))
+        << GetLastError();
+    SetEnvironmentVariableA("QV_CHILD_SAVE", nullptr);
+    {
+      InjectedFaults faults(folder, kill.options, {path("qel~000")}, "FileChild.SavesOnce");
+      if (!faults.attached()) TerminateProcess(child.hProcess, 1);
+      ResumeThread(child.hThread);
+      EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+      const std::string log = faults.Log();
+      if (!faults.attached()) GTEST_SKIP() << "strace cannot hold the child here";
+      EXPECT_NE(log.find("killed by SIGKILL"), std::string::npos) << log;
+    }
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(read_file("qel.ini"), kOld) << "the old text, whole";
+    // What the crash leaves is the new file beside it, which a later save
+    // passes by.
+    EXPECT_EQ(folder_names(folder), (std::vector<std::string>{"qel.ini", "qel~000"}));
+    DeleteFileA(path("qel~000").c_str());
+  }
 }

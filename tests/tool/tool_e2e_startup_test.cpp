@@ -257,3 +257,26 @@ TEST(ToolFolderName, AGameFolderTheCodePageCannotNameStillRegistersAndHandsOff) 
             wait_for_record(update, updater + ".log"));
   EXPECT_EQ(kNone, read_file(game + "\\" + kGameUpdater)) << "the updater was not moved";
 }
+
+TEST(ToolFolderName, AGameFolderTheCodePageNamesOnlyByALookAlikeIsNeverTakenForIt) {
+  // Under best fit "\u0141ukasz" becomes "Lukasz": another game folder, here beside it.
+  TempFolder parent("qv-game");
+  const std::wstring folder = widen(parent.path()) + L"\\\u0141ukasz";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+  wchar_t short_form[MAX_PATH];
+  const DWORD n = GetShortPathNameW(folder.c_str(), short_form, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH) << "no short name: error " << GetLastError();
+  const std::string game = narrow(short_form);
+  const std::string look_alike = parent.At("Lukasz");
+  make_game_in(game, "<Packs>\r\n");
+  make_game_in(look_alike, kUserFile);
+  wchar_t own[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, own);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  ChildRun pack = run_tool("", " /p:NewPack");
+  SetCurrentDirectoryW(own);
+  expect_ended(pack);
+  EXPECT_EQ(1u, pack.boxes.size());
+  EXPECT_EQ(with_nul("<Packs> = \"NewPack\"\r\n"), read_file(game + "\\" + kSettings));
+  EXPECT_EQ(kUserFile, read_file(look_alike + "\\" + kSettings)) << "the look-alike's settings are untouched";
+}

@@ -3,11 +3,12 @@
 # injection, where Wine gives no other way: the calls on FILE (a Unix path;
 # each -P names one) of the Wine server of this prefix (which opens, renames
 # and deletes files) and of the test's own process (which writes and flushes
-# them). Started by the test itself; it touches FOLDER/attached once strace
-# holds both and ends strace once FOLDER/done is there.
-#   sh inject_faults.sh FOLDER PROGRAM STRACE_OPTION... -- FILE...
-folder=$1 program=$2
-shift 2
+# them), or, with SERVER 0, of the processes whose command line holds
+# PROGRAM alone. Started by the test itself; it touches FOLDER/attached once
+# strace holds them and ends strace once FOLDER/done is there.
+#   sh inject_faults.sh FOLDER PROGRAM SERVER STRACE_OPTION... -- FILE...
+folder=$1 program=$2 server=$3
+shift 3
 options=
 while [ $# -gt 0 ] && [ "$1" != -- ]; do options="$options $1"; shift; done
 shift
@@ -19,7 +20,7 @@ pids=
 for dir in /proc/[0-9]*; do
   grep -qzx "WINEPREFIX=$WINEPREFIX" "$dir/environ" 2>/dev/null || continue
   case "$(readlink "$dir/exe")" in
-    */wineserver*) pids="$pids -p ${dir#/proc/}" ;;
+    */wineserver*) [ "$server" = 0 ] || pids="$pids -p ${dir#/proc/}" ;;
     *) tr '\0' ' ' <"$dir/cmdline" 2>/dev/null | grep -q "$program" && pids="$pids -p ${dir#/proc/}" ;;
   esac
 done

@@ -29,13 +29,14 @@ bool wait_for(const std::string& path, int tenths) {
 }  // namespace
 
 InjectedFaults::InjectedFaults(const std::string& folder, const std::string& options,
-                               const std::vector<std::string>& files)
+                               const std::vector<std::string>& files, const std::string& program)
     : folder_(folder) {
   if (GetFileAttributesA("Z:\\usr\\bin\\strace") == INVALID_FILE_ATTRIBUTES) return;
   char own[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
-  std::string line = "sh " QV_INJECT_SCRIPT " " + unix_path(folder) + " " +
-                     std::string(own, n).substr(std::string(own, n).find_last_of('\\') + 1) + " " + options + " --";
+  const std::string path(own, GetModuleFileNameA(nullptr, own, MAX_PATH));
+  const std::string name = program.empty() ? path.substr(path.find_last_of('\\') + 1) : program;
+  std::string line = "sh " QV_INJECT_SCRIPT " " + unix_path(folder) + " " + name + (program.empty() ? " 1 " : " 0 ") +
+                     options + " --";
   for (const std::string& file : files) line += " " + unix_path(file);
   PROCESS_INFORMATION process;
   if (!start_process("Z:\\bin\\sh", line, "", &process)) return;

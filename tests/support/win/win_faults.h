@@ -11,8 +11,11 @@ class InjectedFaults {
  public:
   // `options` are strace's, such as "-e inject=fsync:error=EIO"; `files` are
   // the Windows paths whose calls may fail; `folder` is where the script and
-  // the test meet (a test folder).
-  InjectedFaults(const std::string& folder, const std::string& options, const std::vector<std::string>& files);
+  // the test meet (a test folder). The calls are those of the Wine server
+  // and this process, or, when `program` is given, of the processes whose
+  // command line holds it (and not the server's).
+  InjectedFaults(const std::string& folder, const std::string& options, const std::vector<std::string>& files,
+                 const std::string& program = "");
   ~InjectedFaults();
   InjectedFaults(const InjectedFaults&) = delete;
   InjectedFaults& operator=(const InjectedFaults&) = delete;
