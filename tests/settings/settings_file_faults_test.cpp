@@ -117,6 +117,39 @@ TEST_F(FileTest, ALinkToAFileInAFolderTheCodePageCannotNameIsSavedThroughIt) {
   EXPECT_EQ(read_file("qel.ini"), "later") << "the link still names the file";
 }
 
+TEST_F(FileTest, ALinkToAFileWhosePathIsLongerThanMaxPathIsSavedThroughIt) {
+  // Five folders of 60 characters: the target's path has more than 300.
+  const std::wstring name(60, L'd');
+  std::wstring staged = L"\\\\?\\" + widen(folder);
+  std::wstring relative;
+  std::vector<std::wstring> made;
+  for (int i = 0; i < 5; ++i) {
+    staged += L"\\" + name;
+    relative += name + L"/";
+    ASSERT_TRUE(CreateDirectoryW(staged.c_str(), nullptr)) << GetLastError();
+    made.push_back(staged);
+  }
+  const std::wstring target = staged + L"\\qel.ini";
+  ASSERT_GT(target.size(), static_cast<size_t>(MAX_PATH));
+  write_wide(target, "<Packs>\r\n");
+  const bool linked = make_symbolic_link(relative + L"qel.ini", widen(path("qel.ini"))) != 0;
+  if (linked) {
+    SettingsDocument* d = SettingsDocument::OpenFile("qel.ini", folder.c_str());
+    ASSERT_NE(d, nullptr);
+    d->AppendString(d->FindTag("Packs"), "C");
+    EXPECT_EQ(d->Save(), 1) << "lastError " << d->lastError;
+    delete d;
+    EXPECT_EQ(read_wide(target), std::string("<Packs> = \"C\"\r\n") + std::string(1, '\0'));
+    write_wide(target, "later");
+    EXPECT_EQ(read_file("qel.ini"), "later") << "the link still names the file";
+    EXPECT_EQ(GetFileAttributesW((staged + L"\\qel~000").c_str()), INVALID_FILE_ATTRIBUTES) << "no new file is left";
+  }
+  // The folders are removed here: the fixture removes only short paths.
+  DeleteFileW(target.c_str());
+  for (auto it = made.rbegin(); it != made.rend(); ++it) RemoveDirectoryW(it->c_str());
+  if (!linked) GTEST_SKIP() << "no symbolic link made here";
+}
+
 TEST_F(FileTest, ALinkToNothingIsRefusedAndStaysALink) {
   write_file("gone.ini", "x");
   if (!make_symbolic_link("gone.ini", path("qel.ini"))) GTEST_SKIP() << "no symbolic link made here";
