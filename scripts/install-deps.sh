@@ -62,7 +62,7 @@ release=$( (. /etc/os-release && echo "${ID:-?} ${VERSION_ID:-?}${VERSION_CODENA
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(g++-mingw-w64-i686 cmake ninja-build ccache g++ clang lld libclang-rt-dev clang-tidy clang-format-19 googletest libbenchmark-dev
       locales python3 python3-pefile git openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
-wine=(wine wine32:i386 xvfb xauth x11-utils imagemagick)
+wine=(wine wine32:i386 xvfb xauth x11-utils imagemagick strace)
 vm=(debvm mmdebstrap qemu-system-x86 openssh-client debian-archive-keyring e2fsprogs util-linux)
 emulated=("${vm[@]}") && [ "${QV_NO_VM:-0}" != 1 ] || emulated=()
 if [ "${1:-}" != full ] && [ -n "$(find "$build/install-deps.no-wine" -mmin -30 2>/dev/null)" ]; then

@@ -23,7 +23,7 @@ suite=${suites[${QV_VM_DEBIAN:=12}]:-} && [ -n "$suite" ] || qv_fail "QV_VM_DEBI
 # The guest, with the generic kernel (the cloud one has no 9p); its image made
 # by mkfs.ext4 (Debian 12's debvm uses genext2fs, which crawls on 2.4 GB); its
 # initramfs holds only what mounts the root (all modules: a minute, 3 times).
-packages=linux-image-amd64,wine,wine32:i386,xvfb,xauth,locales,cmake,python3,python3-pefile,imagemagick,procps
+packages=linux-image-amd64,wine,wine32:i386,xvfb,xauth,locales,cmake,python3,python3-pefile,imagemagick,procps,strace
 make_guest() {
   ssh-keygen -q -t ed25519 -N '' -C qv-guest -f "$1/key" &&
     debvm-create -r "$suite" -o "$1/tree" -k "$1/key.pub" -h qv-guest -s packagelists,ext4 -- --format=directory \

@@ -16,7 +16,10 @@ constexpr uint32_t kErrorInvalidData = 13;
 }  // namespace
 
 SettingsDocument* open_product_settings(int* unreadable) {
-  const char* folder = format_temp("%s\\_QV3_Data\\%s", base_directory, "Settings");
+  // Without a full ANSI name of the game folder, the settings folder is
+  // named relative to it: the current directory.
+  const char* folder = base_directory[0] != '\0' ? format_temp("%s\\_QV3_Data\\%s", base_directory, "Settings")
+                                                 : "_QV3_Data\\Settings";
   uint32_t error = 0;
   SettingsDocument* document = SettingsDocument::OpenFile("qel.ini", folder, &error);
   // Only a missing user file falls back to the defaults: a "qel.ini" that

@@ -3,7 +3,10 @@
 #include "messages.h"
 #include "text.h"
 
-// The game folder: the current directory at start, written once.
+// The game folder: the current directory at start, written once; its short
+// name where the ANSI code page cannot name it exactly, "" where it has no
+// ANSI name at all (the tool then goes by paths relative to the current
+// directory).
 extern char base_directory[kPathSize];
 
 // True when the Russian texts are to be shown; asked afresh for every box.

@@ -85,10 +85,10 @@ void run_update_hand_off(uint32_t product_version) {
   }
   if (start_updater(updater)) return;
   show_tool_box(kTextUpdaterStartFailed, kCaptionUpdate, kStyleError, nullptr);
-  // Explorer selects a file by its full path only.
+  // Explorer selects the updater that failed to start, by its full path only.
   if (*folder == '\0') {
     show_tool_box(kTextFolderUnnamed, kCaptionUpdate, kStyleError, nullptr);
     return;
   }
-  ShellExecuteA(nullptr, "open", "explorer.exe", format_temp("/select, \"%s\"", data_updater), nullptr, SW_SHOWNORMAL);
+  ShellExecuteA(nullptr, "open", "explorer.exe", format_temp("/select, \"%s\"", updater), nullptr, SW_SHOWNORMAL);
 }

@@ -180,7 +180,7 @@ class ToolImage(Checks):
         # libraries in the program's own folder first. version.dll is loaded
         # at run time from the system folder instead.
         dlls = sorted(dll.lower() for dll in imports(self.pe))
-        self.assertEqual(dlls, ["kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs")
+        self.assertEqual(dlls, ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs")
         self.check_imports(self.pe, "KERNEL32.dll", ["GetSystemDirectoryA", "LoadLibraryExA", "GetProcAddress"])
         self.check_imports(self.pe, "SHELL32.dll", ["ShellExecuteExA"])
         # The tool's boxes are shown in UTF-16; a launcher gets WM_CLOSE with a time limit.

@@ -1,6 +1,8 @@
 // What a save keeps of the file it replaces, against real files under Wine:
-// links, and text after a NUL byte that the reader cannot keep.
+// links, permissions, and text after a NUL byte that the reader cannot keep.
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -95,4 +97,42 @@ TEST_F(FileTest, ASymbolicLinkStaysALinkToTheFileThatIsSaved) {
   EXPECT_EQ(read_file("qel.ini"), "later") << "the link still names the file";
   EXPECT_EQ(folder_names(path("staged")), std::vector<std::string>{"qel.ini"});
   EXPECT_EQ(file_count(), 1) << "the link, and no temporary file beside it";
+}
+
+TEST_F(FileTest, AReplacedFileKeepsItsOwnPermissions) {
+  // A protected DACL of the player's, with an entry the folder does not give:
+  // the new file that takes the name carries the same one.
+  write_file("qel.ini", std::string(kExample) + std::string(1, '\0'));
+  const char* sddl = "D:P(A;;FA;;;WD)(D;;WD;;;AN)";
+  PSECURITY_DESCRIPTOR wanted = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &wanted, nullptr))
+      << GetLastError();
+  ASSERT_TRUE(SetFileSecurityA(path("qel.ini").c_str(), DACL_SECURITY_INFORMATION, wanted)) << GetLastError();
+  LocalFree(wanted);
+  const auto dacl_of = [&](const char* name) {
+    char buffer[1024] = {};
+    DWORD need = 0;
+    std::string text = "(GetFileSecurityA failed)";
+    char* converted = nullptr;
+    if (GetFileSecurityA(path(name).c_str(), DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &need) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &converted, nullptr)) {
+      text = converted;
+      LocalFree(converted);
+    }
+    return text;
+  };
+  const std::string before = dacl_of("qel.ini");
+  // Wine keeps only what Unix permission bits can say: there the save must
+  // still succeed, and Windows proves the rest.
+  const bool kept = before == sddl;
+  SettingsDocument* d = SettingsDocument::OpenFile("qel.ini", folder.c_str());
+  ASSERT_NE(d, nullptr);
+  d->AppendString(d->FindTag("Packs"), "C");
+  ASSERT_EQ(d->Save(), 1) << "lastError " << d->lastError;
+  EXPECT_EQ(read_file("qel.ini"), written_text(*d) + std::string(1, '\0'));
+  delete d;
+  EXPECT_EQ(file_count(), 1);
+  if (!kept) GTEST_SKIP() << "this file system keeps no DACL of its own (it gave " << before << ")";
+  EXPECT_EQ(dacl_of("qel.ini"), before);
 }

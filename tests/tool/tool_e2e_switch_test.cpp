@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "win_faults.h"
 
 TEST(ToolRegisterPack, AppendsANewPackSavesAndConfirms) {
   GameFolder game("3.7");
@@ -155,6 +156,20 @@ TEST(ToolRegisterPack, AFailedSaveIsReportedAsAFailure) {
     expect_boxes(run, {save_failed("NewPack")});
     EXPECT_EQ(kUserFile, game.Read(kSettings));
     EXPECT_NE(0u, GetFileAttributesA(game.At(kSettings).c_str()) & FILE_ATTRIBUTE_HIDDEN) << "still hidden";
+    SetFileAttributesA(game.At(kSettings).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  {
+    SCOPED_TRACE("the rename over the old name fails");
+    // Wine's server renames the new file by its own path.
+    InjectedFaults faults(game.path(), "-e trace=rename -e inject=rename:error=EIO",
+                          {game.At("_QV3_Data\\Settings\\qel~000")});
+    if (!faults.attached()) GTEST_SKIP() << "strace cannot hold the Wine server here";
+    ChildRun run = run_tool(game.path(), " /p:NewPack");
+    const std::string log = faults.Log();
+    if (log.find("(INJECTED)") == std::string::npos) GTEST_SKIP() << "strace saw no rename here: " << log;
+    expect_boxes(run, {save_failed("NewPack")});
+    EXPECT_EQ(kUserFile, game.Read(kSettings));
+    EXPECT_EQ(std::vector<std::string>{"qel.ini"}, folder_names(game.At("_QV3_Data\\Settings")));
   }
 }
 

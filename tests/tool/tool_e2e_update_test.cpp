@@ -75,22 +75,35 @@ TEST_P(ToolHandOff, StartsTheUpdaterSilently) {
 INSTANTIATE_TEST_SUITE_P(ToolUpdate, ToolHandOff, testing::ValuesIn(kHandOffRuns), case_name<HandOffRun>);
 
 TEST(ToolUpdate, AFailedStartShowsTheErrorBoxThenAsksExplorerToSelectTheUpdater) {
-  GameFolder game("3.8");
-  ChildRun run = run_tool(game.path(), " update");
-  expect_boxes(run, {start_failed()});
-  // The Explorer window that the tool opened stays after it: read its
-  // command line, then close it.
-  std::vector<std::string> explorers;
-  for (int i = 0; i < 100 && explorers.empty(); ++i) {
-    for (DWORD child : run.children) {
-      if (_stricmp(process_exe_name(child).c_str(), "explorer.exe") == 0)
-        explorers.push_back(process_command_line(child));
+  // The data folder's updater; or, where an old product's could not be
+  // copied there (a folder in the way), the game folder's, which is the one
+  // started and so the one selected.
+  for (const char* product : {"3.8", "3.7"}) {
+    SCOPED_TRACE(product);
+    GameFolder game(product);
+    const bool old = product[2] == '7';
+    if (old) {
+      game.Write(kGameUpdater, "not a program");
+      make_folders(game.At("_QV3_Data\\QV3_Update.new"));
     }
-    if (explorers.empty()) Sleep(20);
+    ChildRun run = run_tool(game.path(), " update");
+    expect_boxes(run, {start_failed()});
+    // The Explorer window that the tool opened stays after it: read its
+    // command line, then close it.
+    std::vector<std::string> explorers;
+    for (int i = 0; i < 100 && explorers.empty(); ++i) {
+      for (DWORD child : run.children) {
+        if (_stricmp(process_exe_name(child).c_str(), "explorer.exe") == 0) {
+          explorers.push_back(process_command_line(child));
+        }
+      }
+      if (explorers.empty()) Sleep(20);
+    }
+    end_processes(child_processes(run.process_id));
+    ASSERT_EQ(1u, explorers.size());
+    const std::string selected = game.At(old ? kGameUpdater : kDataUpdater);
+    EXPECT_NE(std::string::npos, explorers[0].find("/select, \"" + selected + "\"")) << explorers[0];
   }
-  end_processes(child_processes(run.process_id));
-  ASSERT_EQ(1u, explorers.size());
-  EXPECT_NE(std::string::npos, explorers[0].find("/select, \"" + game.At(kDataUpdater) + "\"")) << explorers[0];
 }
 
 namespace {

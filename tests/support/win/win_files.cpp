@@ -96,24 +96,33 @@ std::vector<std::string> folder_names(const std::string& folder) {
   return names;
 }
 
-int make_symbolic_link(const std::string& target, const std::string& link) {
+int make_symbolic_link(const std::wstring& target, const std::wstring& link) {
   using UnixName = char*(CDECL*)(const wchar_t*);
   FARPROC const found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
   void* const entry = reinterpret_cast<void*>(found);
   const auto unix_name = reinterpret_cast<UnixName>(entry);
   if (unix_name == nullptr) return 0;
-  char* unix_link = unix_name(widen(link).c_str());
+  char* unix_link = unix_name(link.c_str());
   if (unix_link == nullptr) return 0;
-  PROCESS_INFORMATION process;
-  const int started = start_process("Z:\\bin\\ln", "ln -s \"" + target + "\" \"" + unix_link + "\"", "", &process);
+  // Wine hands the command line to a Unix program in the Unix locale's UTF-8.
+  std::wstring line = L"ln -s \"" + target + L"\" \"" + widen(unix_link, CP_UTF8) + L"\"";
   HeapFree(GetProcessHeap(), 0, unix_link);
-  if (!started) return 0;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return 0;
+  }
   // Wine gives no handle of a Unix process to wait on: the link is looked for.
   if (process.hThread != nullptr) CloseHandle(process.hThread);
   if (process.hProcess != nullptr) CloseHandle(process.hProcess);
   for (int i = 0; i < 400; ++i) {
-    if (GetFileAttributesW(widen(link).c_str()) != INVALID_FILE_ATTRIBUTES) return 1;
+    if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return 1;
     Sleep(50);
   }
   return 0;
+}
+
+int make_symbolic_link(const std::string& target, const std::string& link) {
+  return make_symbolic_link(widen(target), widen(link));
 }

@@ -28,6 +28,7 @@ std::vector<std::string> folder_names(const std::string& folder);
 // system's own ln (Wine's CreateSymbolicLinkA makes nothing). Returns 1
 // when the link is there.
 int make_symbolic_link(const std::string& target, const std::string& link);
+int make_symbolic_link(const std::wstring& target, const std::wstring& link);
 
 // A fresh temporary folder (make_temp_folder), removed with everything in it
 // at the end of its scope; path() is "" when it could not be made.
