@@ -194,7 +194,8 @@ again() {
 rogue=(-h sha256 -certs "$pki/rogue/signer.pem" -key "$pki/rogue/signer.key")
 # tampered RELEASE: each case (WHAT|WANTED|HOW[|ARGS]) on a copy of RELEASE in
 # $work/t, made by HOW there; --check ARGS (default: the copy and the CA) must
-# refuse it, saying WANTED.
+# refuse it, saying WANTED. (osslsigncode versions differ in the order of a
+# nested signature and a time stamp, so WANTED names neither first.)
 tampered() {
   local release=$1 what wanted how args
   while IFS='|' read -r what wanted how args; do
@@ -217,7 +218,7 @@ a FIFO in place of a .p7s|signatures/BUILD.txt.p7s: is a FIFO where a plain file
 a folder in place of SHA256SUMS|SHA256SUMS: is a folder where a plain file belongs|rm SHA256SUMS && mkdir SHA256SUMS
 the DLL signed by another certificate of the same CA|QV_PLUGIN.dll: its signature does not verify (it is not by the expected signer certificate|resign QV_PLUGIN.dll other && resum
 a time stamp under a root nobody trusts|QV_InternalTool.exe: its time stamp does not verify|resign QV_InternalTool.exe signer "${tsa}rogue" && resum
-another CA's signature nested under the publisher's|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.3.3.1) (1.3.6.1.4.1.311.2.4.1))|again QV_PLUGIN.dll sign -nest "${rogue[@]}"
+another CA's signature nested under the publisher's|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.|again QV_PLUGIN.dll sign -nest "${rogue[@]}"
 another CA's signature first, the publisher's nested under it|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.311.2.4.1))|openssl pkcs7 -inform DER -in signatures/QV_PLUGIN.dll.p7s -out "$work/p.pem" && strip QV_PLUGIN.dll && again QV_PLUGIN.dll sign "${rogue[@]}" && again QV_PLUGIN.dll attach-signature -nest -sigin "$work/p.pem" -CAfile "$pki/ca.pem"
 a payload in an unauthenticated attribute|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it holds 1 signer(s), unauthenticated attributes: (1.3.6.1.4.1.42921.1.2.1) (1.3.6.1.4.1.311.3.3.1))|again QV_PLUGIN.dll add -addUnauthenticatedBlob
 bytes appended to a .p7s|QV_PLUGIN.dll: its signature is not one signer's with only the time stamp BUILD.txt announces (signatures/QV_PLUGIN.dll.p7s: it is missing, or not a signature in DER alone)|printf x >>signatures/QV_PLUGIN.dll.p7s
