@@ -4,17 +4,18 @@
 #include "text.h"
 
 int record_folder(const char* folder, char* directory, uint32_t* error) {
-  WidePath full;
-  uint32_t ignored = 0;
   const bool given = folder != nullptr && *folder != '\0';
-  if (!full_wide_path(given ? folder : nullptr, ".", &full, &ignored) ||
-      exact_ansi(full.text, directory, kPathSize) != 1) {
-    copy_path(directory, given ? folder : "");
-  }
+  // The folder as the file names are joined to it: "." inside it.
+  WidePath full;
+  uint32_t full_error = 0;
+  const int found = full_wide_path(given ? folder : nullptr, ".", &full, &full_error);
+  if (!found || exact_ansi(full.text, directory, kPathSize) != 1) copy_path(directory, given ? folder : "");
   if (!given) return 1;
-  WidePath named;
-  if (!full_wide_path(nullptr, folder, &named, error)) return 0;
-  const DWORD attributes = GetFileAttributesW(named.text);
+  if (!found) {
+    *error = full_error;
+    return 0;
+  }
+  const DWORD attributes = GetFileAttributesW(full.text);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     *error = attributes == INVALID_FILE_ATTRIBUTES ? error_or(GetLastError(), ERROR_PATH_NOT_FOUND) : ERROR_DIRECTORY;
     return 0;
